@@ -1,0 +1,7 @@
+#include "quillmere/quillmere.h"
+
+namespace quillmere {
+
+void Register() {}
+
+}  // namespace quillmere

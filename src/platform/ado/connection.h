@@ -1,0 +1,45 @@
+// The database layer: a connection with transactions and text execution, and a command
+// bound to a connection. Drivers: SQLite, PostgreSQL and ODBC.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/automation/object.h"
+
+namespace vandrel::ado {
+
+constexpr int adCmdText = 1;
+constexpr int adOptionUnspecified = -1;
+
+class Connection : public automation::Object {
+ public:
+  // Opens a transaction; returns the nesting level (1). Throws Error with the engine's text.
+  virtual int BeginTrans() = 0;
+  // Commits the open transaction. Succeeds doing nothing when none is open at the engine;
+  // throws when the engine rolled it back instead.
+  virtual void CommitTrans() = 0;
+  // Rolls back the open transaction; succeeds doing nothing when none is open.
+  virtual void RollbackTrans() = 0;
+  // Runs every statement of `text` in order; rows that come back are discarded. Throws
+  // Error with the engine's text when any statement fails. A text of blanks and line ends
+  // only succeeds without reaching the engine; an embedded NUL is refused.
+  virtual void Execute(std::string_view text, int options = adOptionUnspecified) = 0;
+
+  automation::Variant Invoke(const std::string& name, automation::InvokeKind kind,
+                             automation::Args& args) override;
+};
+using ConnectionPtr = std::shared_ptr<Connection>;
+
+class Command : public automation::Object {
+ public:
+  ConnectionPtr ActiveConnection;
+  int CommandType = 0;
+
+  automation::Variant Invoke(const std::string& name, automation::InvokeKind kind,
+                             automation::Args& args) override;
+};
+using CommandPtr = std::shared_ptr<Command>;
+
+}  // namespace vandrel::ado

@@ -1,0 +1,28 @@
+// A script file opened for sequential reading as text in the locale's codeset.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vandrel::platform {
+
+class TextFile {
+ public:
+  virtual ~TextFile() = default;
+
+  // Appends the whole remaining text to `out`, decoded to UTF-8, each line followed by
+  // CR LF (a line ends at CR, CR LF or the end of the file; a lone LF is ordinary text).
+  // Throws Error naming the file (and the byte offset, for text that is not valid in the
+  // codeset). On failure `out` may hold part of the text; callers do not use it.
+  virtual void ReadAllLines(std::string& out) = 0;
+
+  // Closes the file. Throws Error when the system reports a failure.
+  virtual void Close() = 0;
+};
+
+}  // namespace vandrel::platform
+
+namespace vandrel::platform {
+// The real implementation behind Env::OpenText; `path` is already native.
+std::unique_ptr<TextFile> OpenTextFile(const std::string& path);
+}  // namespace vandrel::platform

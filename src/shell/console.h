@@ -1,0 +1,44 @@
+// The console front end's status surface and desktop, for when no display can be reached:
+// status lines on stdout, message boxes on stderr, no clipboard and nobody to press OK.
+#pragma once
+
+#include <cstdio>
+
+#include "shell/desktop.h"
+#include "shell/status_surface.h"
+
+namespace vandrel::shell {
+
+class ConsoleStatus final : public StatusSurface {
+ public:
+  explicit ConsoleStatus(FILE* out = stdout) : out_(out) {}
+  // The window's title band and first status line.
+  void ShowStart();
+
+  void ClearList() override {}
+  void AddListEntry(const std::string& text) override;
+  void SetStatusText(const std::string& text) override;
+  void SetProgressMax(float max) override { range_.SetMax(max); }
+  void SetProgressValue(float value) override { range_.SetValue(value); }
+
+ private:
+  void Line(const std::string& text);
+  FILE* out_;
+  ProgressRange range_;
+};
+
+class ConsoleDesktop final : public Desktop {
+ public:
+  explicit ConsoleDesktop(FILE* err = stderr) : err_(err) {}
+  void ClipboardClear() override {}
+  void ClipboardSetText(const std::string&) override {}
+  void DoEvents() override {}
+
+ protected:
+  void ShowBox(const std::string& prompt, int style, const std::string& title) override;
+
+ private:
+  FILE* err_;
+};
+
+}  // namespace vandrel::shell

@@ -1,0 +1,32 @@
+// What the routines need of the desktop besides the window: modal message boxes, the
+// clipboard and the message pump. The window, the console and the tests each provide one.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vandrel::shell {
+
+// Message-box styles: OK button only, with an icon.
+constexpr int vbOKOnly = 0;
+constexpr int vbCritical = 16;
+constexpr int vbExclamation = 48;
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // Shows a modal box with an OK button and returns when it is closed. Without a title the
+  // box shows the application title.
+  void MsgBox(const std::string& prompt, int style, const std::optional<std::string>& title = {});
+
+  virtual void ClipboardClear() = 0;
+  virtual void ClipboardSetText(const std::string& text) = 0;
+  // Lets the window process the messages that are waiting, then returns.
+  virtual void DoEvents() = 0;
+
+ protected:
+  virtual void ShowBox(const std::string& prompt, int style, const std::string& title) = 0;
+};
+
+}  // namespace vandrel::shell

@@ -1,0 +1,32 @@
+#include "shell/front_end.h"
+
+#include <chrono>
+#include <thread>
+
+#include "Mod_Main.h"
+#include "shell/console.h"
+
+namespace vandrel::shell {
+
+ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop) {
+  services.desktop = &desktop;
+  ExitStatus status = ExitStatus::Failed;
+  try {
+    EjecutarActualizaciones(window);
+  } catch (const ProgramEnd& end) {
+    status = end.status;
+  }
+  ReleaseModule();
+  return status;
+}
+
+int RunConsole() {
+  ConsoleStatus status;
+  ConsoleDesktop desktop;
+  InitModule();
+  status.ShowStart();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return static_cast<int>(RunUpdate(status, desktop));
+}
+
+}  // namespace vandrel::shell

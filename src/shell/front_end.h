@@ -1,0 +1,17 @@
+// Start-up shared by both front ends: the load event, the two-second wait and the run.
+#pragma once
+
+#include "shell/desktop.h"
+#include "shell/program_end.h"
+#include "shell/status_surface.h"
+
+namespace vandrel::shell {
+
+// Runs the update with the given window stand-ins and returns the exit status once the
+// program has ended; the module state is released (rolled back, never committed).
+ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop);
+
+// The console front end: title band, "Preparando ...", two seconds, then the run.
+int RunConsole();
+
+}  // namespace vandrel::shell

@@ -1,0 +1,26 @@
+#include "shell/identity.h"
+
+#include <cstdio>
+
+#include "shell/version.h"
+
+namespace vandrel::identity {
+
+int16_t Major() { return VANDREL_VERSION_MAJOR; }
+int16_t Minor() { return VANDREL_VERSION_MINOR; }
+int16_t Revision() { return VANDREL_VERSION_REVISION; }
+
+std::string VersionText() {
+  return "v." + std::to_string(Major()) + "." + std::to_string(Minor()) + "." +
+         std::to_string(Revision());
+}
+
+std::string TitledBoxTitle() { return std::string(kProductName) + " " + VersionText(); }
+
+std::string FileVersionString() {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d.%02d.%04d", Major(), Minor(), Revision());
+  return text;
+}
+
+}  // namespace vandrel::identity
