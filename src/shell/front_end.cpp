@@ -1,9 +1,11 @@
 #include "shell/front_end.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "Mod_Main.h"
+#include "platform/error.h"
 #include "shell/console.h"
 
 namespace vandrel::shell {
@@ -15,6 +17,9 @@ ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop) {
     EjecutarActualizaciones(window);
   } catch (const ProgramEnd& end) {
     status = end.status;
+  } catch (const std::exception& e) {
+    // Only a failure of the reporting itself gets here (a box that could not be shown).
+    std::fprintf(stderr, "%s\n", Describe(e).c_str());
   }
   ReleaseModule();
   return status;

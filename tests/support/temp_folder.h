@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "platform/env.h"
@@ -31,6 +32,12 @@ class FolderEnv : public platform::EnvWrapper {
   explicit FolderEnv(std::string folder)
       : EnvWrapper(platform::Env::Default()), folder_(std::move(folder)) {}
   std::string ProgramFolder() override { return folder_; }
+  std::string Environ(const std::string& name) override {
+    auto it = environ.find(name);
+    return it != environ.end() ? it->second : EnvWrapper::Environ(name);
+  }
+
+  std::map<std::string, std::string> environ;
 
  private:
   std::string folder_;
