@@ -53,6 +53,13 @@ TEST_P(DriverTest, BatchWhoseThirdStatementFailsIsReported) {
       "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2); INSERT INTO t VALUES (1); "
       "INSERT INTO t VALUES (4)"));
   EXPECT_EQ(Count(" WHERE a = 4"), "0");
+
+  // After statements that return rows, the error comes with a later result (ODBC drivers
+  // report it only when every result is walked).
+  const std::string late = Thrown([&] {
+    db->Execute("SELECT a FROM t; SELECT 2; INSERT INTO missing_table VALUES (2); SELECT 3");
+  });
+  EXPECT_NE(late.find("missing_table"), std::string::npos) << late;
 }
 
 TEST_P(DriverTest, RowsAreDiscardedBlankTextIsSkippedAndNulIsRefused) {
