@@ -1,11 +1,25 @@
 #include "platform/automation/object.h"
 
 #include <map>
-#include <mutex>
 
 #include "platform/error.h"
 
 namespace vandrel::automation {
+
+bool Variant::Boolean() const {
+  if (const auto* b = std::get_if<bool>(&v_)) return *b;
+  throw Error("Type mismatch");
+}
+
+int32_t Variant::Integer() const {
+  if (const auto* i = std::get_if<int32_t>(&v_)) return *i;
+  throw Error("Type mismatch");
+}
+
+double Variant::Double() const {
+  if (const auto* d = std::get_if<double>(&v_)) return *d;
+  throw Error("Type mismatch");
+}
 
 const std::string& Variant::Text() const {
   if (const auto* s = std::get_if<std::string>(&v_)) return *s;
@@ -24,6 +38,11 @@ std::map<std::string, Factory>& Registry() {
   return *registry;
 }
 
+const char* Ordinal(std::size_t index) {
+  static const char* const kNames[] = {"first", "second", "third", "fourth", "fifth"};
+  return index < 5 ? kNames[index] : "later";
+}
+
 }  // namespace
 
 void RegisterClass(const std::string& progid, Factory factory) {
@@ -33,14 +52,76 @@ void RegisterClass(const std::string& progid, Factory factory) {
 ObjectPtr CreateObject(const std::string& progid) {
   auto it = Registry().find(progid);
   if (it == Registry().end())
-    throw Error("ActiveX component can't create object: " + progid);
-  ObjectPtr object = it->second();
+    throw Error("ActiveX component can't create object: " + progid + " is not registered");
+  ObjectPtr object;
+  try {
+    object = it->second();
+  } catch (const std::exception& e) {
+    throw Error("ActiveX component can't create object: " + progid + ": " + Describe(e));
+  }
   if (!object) throw Error("ActiveX component can't create object: " + progid);
   return object;
 }
 
 void ThrowNoInterface(const char* interfaceName) {
   throw Error(std::string("Object doesn't support this interface: ") + interfaceName);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+void CheckKind(const std::string& name, MemberKind member, InvokeKind kind) {
+  bool ok = false;
+  switch (member) {
+    case MemberKind::Method:
+      ok = kind == InvokeKind::Method || kind == InvokeKind::MethodOrPropertyGet;
+      break;
+    case MemberKind::Readable:
+      ok = kind == InvokeKind::PropertyGet || kind == InvokeKind::MethodOrPropertyGet;
+      break;
+    case MemberKind::Writable:
+      ok = kind == InvokeKind::PropertyPut;
+      break;
+    case MemberKind::Callable:
+      ok = kind != InvokeKind::PropertyPut;
+      break;
+  }
+  if (ok) return;
+  switch (kind) {
+    case InvokeKind::PropertyPut:
+      throw Error("Invalid property assignment: " + name + " cannot be assigned");
+    case InvokeKind::PropertyGet:
+    case InvokeKind::MethodOrPropertyGet:
+      throw Error("Invalid use of property: " + name + " can only be assigned, not read");
+    case InvokeKind::Method:
+      throw Error("Invalid use of property: " + name + " is a property, not a method");
+  }
+}
+
+void CheckArgCount(const std::string& name, const Args& args, std::size_t min, std::size_t max) {
+  if (args.size() >= min && args.size() <= max) return;
+  std::string expected = std::to_string(min);
+  if (max != min) expected += " to " + std::to_string(max);
+  throw Error("Wrong number of arguments: " + name + " takes " + expected + ", got " +
+              std::to_string(args.size()));
+}
+
+const std::string& TextArg(const std::string& name, const Args& args, std::size_t index) {
+  if (index < args.size() && args[index].IsText()) return args[index].Text();
+  throw Error(std::string("Type mismatch: the ") + Ordinal(index) + " argument of " + name +
+              " must be text");
+}
+
+void ThrowUnknownMember(const std::string& name) {
+  throw Error("Object doesn't support this property or method: " + name);
 }
 
 }  // namespace vandrel::automation

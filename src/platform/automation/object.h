@@ -2,10 +2,13 @@
 // by programmatic identifier from a registry that component libraries add classes to.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -27,13 +30,22 @@ class Variant {
   Variant(double d) : v_(d) {}
   Variant(std::string s) : v_(std::move(s)) {}
   Variant(const char* s) : v_(std::string(s)) {}
-  Variant(ObjectPtr o) : v_(std::move(o)) {}
+  template <std::derived_from<Object> T>
+  Variant(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
 
   bool IsEmpty() const { return std::holds_alternative<Empty>(v_); }
+  bool IsBoolean() const { return std::holds_alternative<bool>(v_); }
+  bool IsInteger() const { return std::holds_alternative<int32_t>(v_); }
+  bool IsDouble() const { return std::holds_alternative<double>(v_); }
   bool IsText() const { return std::holds_alternative<std::string>(v_); }
+  // An object reference, possibly Nothing.
   bool IsObject() const { return std::holds_alternative<ObjectPtr>(v_); }
 
-  // Each throws Error ("Type mismatch") when the value is of another kind.
+  // Each throws Error ("Type mismatch") when the value is of another kind; AsObject throws
+  // "Object required" for anything but a set object reference.
+  bool Boolean() const;
+  int32_t Integer() const;
+  double Double() const;
   const std::string& Text() const;
   const ObjectPtr& AsObject() const;
 
@@ -64,7 +76,8 @@ using Factory = std::function<ObjectPtr()>;
 // Adds a class to the registry; a later registration of the same identifier replaces it.
 void RegisterClass(const std::string& progid, Factory factory);
 
-// Creates an object of a registered class. Throws Error for an unknown identifier.
+// Creates an object of a registered class. Throws Error for an unknown identifier and when
+// the class fails to create its object.
 ObjectPtr CreateObject(const std::string& progid);
 
 [[noreturn]] void ThrowNoInterface(const char* interfaceName);
@@ -76,5 +89,23 @@ std::shared_ptr<T> QueryInterface(const ObjectPtr& object, const char* interface
   if (!typed) ThrowNoInterface(interfaceName);
   return typed;
 }
+
+// ---- Helpers for implementing Invoke ------------------------------------------------------
+
+// Member names match as automation matches them: ASCII letter case ignored.
+bool SameName(std::string_view a, std::string_view b);
+
+// What a member accepts. A method may be called as a method or as "method or property get";
+// a readable property as a property get or "method or property get"; `Callable` members
+// (a value-returning call that callers may also read as a property) accept all three.
+enum class MemberKind { Method, Readable, Writable, Callable };
+
+// Throws Error unless `kind` is a valid way to use a member of `member` kind.
+void CheckKind(const std::string& name, MemberKind member, InvokeKind kind);
+// Throws Error unless `args` holds between `min` and `max` values.
+void CheckArgCount(const std::string& name, const Args& args, std::size_t min, std::size_t max);
+// Argument `index` (0-based) as text; throws Error naming the member and position otherwise.
+const std::string& TextArg(const std::string& name, const Args& args, std::size_t index);
+[[noreturn]] void ThrowUnknownMember(const std::string& name);
 
 }  // namespace vandrel::automation

@@ -1,0 +1,176 @@
+#include <sql.h>
+#include <sqlext.h>
+
+#include <climits>
+#include <optional>
+
+#include "platform/ado/drivers.h"
+#include "platform/ado/engine_error.h"
+
+namespace vandrel::ado {
+
+namespace {
+
+bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+class OdbcConnection final : public Connection {
+ public:
+  OdbcConnection(SQLHENV env, SQLHDBC dbc, std::vector<std::string> secrets)
+      : env_(env), dbc_(dbc), secrets_(std::move(secrets)) {}
+
+  // Never commits: an open transaction is rolled back before disconnecting.
+  ~OdbcConnection() override {
+    if (open_ && lost_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  int BeginTrans() override {
+    CheckAlive();
+    Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
+                            SQL_IS_UINTEGER),
+          SQL_HANDLE_DBC, dbc_, "cannot begin a transaction");
+    open_ = true;
+    failure_.clear();
+    return 1;
+  }
+
+  void CommitTrans() override {
+    CheckAlive();
+    if (!open_) return;
+    if (!failure_.empty()) {
+      // The driver may already have rolled back on its own; either way nothing of the
+      // failed transaction may be reported as committed.
+      const std::string reason = failure_;
+      End(SQL_ROLLBACK);
+      throw Error("The transaction failed and was rolled back; it cannot be committed: " +
+                  reason);
+    }
+    End(SQL_COMMIT);
+  }
+
+  void RollbackTrans() override {
+    CheckAlive();
+    if (!open_) return;
+    End(SQL_ROLLBACK);
+  }
+
+  void Execute(std::string_view text, int) override {
+    if (!NeedsEngine(text)) return;
+    CheckAlive();
+    if (text.size() > static_cast<std::size_t>(INT_MAX))
+      throw Error("The command text is too long for ODBC");
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
+          "cannot allocate a statement");
+    std::optional<Error> error;
+    SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data())),
+                                 static_cast<SQLINTEGER>(text.size()));
+    // Every result of the batch is walked: a later statement's error only shows up there.
+    while (!error) {
+      if (rc == SQL_NO_DATA) {
+        // An UPDATE or DELETE that touched no row; the batch goes on.
+      } else if (!Ok(rc)) {
+        error = Diagnose(SQL_HANDLE_STMT, stmt, "the statement failed");
+        break;
+      } else {
+        SQLSMALLINT columns = 0;
+        if (Ok(SQLNumResultCols(stmt, &columns)) && columns > 0) {
+          SQLRETURN fetched;
+          while (Ok(fetched = SQLFetch(stmt))) {
+          }
+          if (fetched != SQL_NO_DATA) {
+            error = Diagnose(SQL_HANDLE_STMT, stmt, "reading a result failed");
+            break;
+          }
+        }
+      }
+      rc = SQLMoreResults(stmt);
+      if (rc == SQL_NO_DATA) break;
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (error) {
+      if (open_ && failure_.empty()) failure_ = error->Description();
+      throw *error;
+    }
+  }
+
+ private:
+  void End(SQLSMALLINT completion) {
+    open_ = false;
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
+    if (!Ok(rc)) {
+      Error error = Diagnose(SQL_HANDLE_DBC, dbc_, "cannot end the transaction");
+      if (lost_.empty() && completion == SQL_COMMIT) open_ = true;  // a rollback may follow
+      throw error;
+    }
+    failure_.clear();
+    Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
+                            SQL_IS_UINTEGER),
+          SQL_HANDLE_DBC, dbc_, "cannot return to auto-commit");
+  }
+
+  void CheckAlive() {
+    if (!lost_.empty()) throw Error("The ODBC connection was lost: " + lost_);
+  }
+
+  void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view what) {
+    if (!Ok(rc)) throw Diagnose(type, handle, what);
+  }
+
+  // The handle's error, noting a lost connection (SQLSTATE class 08, or the driver says so).
+  Error Diagnose(SQLSMALLINT type, SQLHANDLE handle, std::string_view what) {
+    const std::string state = OdbcState(type, handle);
+    Error error = OdbcError(type, handle, what, secrets_);
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const bool driverSaysDead =
+        Ok(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr)) &&
+        dead == SQL_CD_TRUE;
+    if (state.rfind("08", 0) == 0 || driverSaysDead) {
+      lost_ = error.Description();
+      open_ = false;
+    }
+    return error;
+  }
+
+  SQLHENV env_;
+  SQLHDBC dbc_;
+  std::vector<std::string> secrets_;
+  bool open_ = false;    // a transaction of ours is open (auto-commit off)
+  std::string failure_;  // the first error inside the open transaction
+  std::string lost_;     // why the connection went away
+};
+
+}  // namespace
+
+ConnectionPtr OpenOdbc(const std::string& connstr) {
+  std::vector<std::string> secrets = OdbcSecrets(connstr);
+  SQLHENV env = SQL_NULL_HENV;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+    throw Error("cannot start the ODBC driver manager");
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+    Error error = OdbcError(SQL_HANDLE_ENV, env, "cannot allocate an ODBC connection", secrets);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    throw error;
+  }
+  if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
+  SQLCHAR out[1024];
+  SQLSMALLINT outLength = 0;
+  const SQLRETURN rc = SQLDriverConnect(
+      dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connstr.data())),
+      static_cast<SQLSMALLINT>(connstr.size()), out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+  if (!Ok(rc)) {
+    Error error = OdbcError(SQL_HANDLE_DBC, dbc, "cannot connect through ODBC", secrets);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    throw error;
+  }
+  return std::make_shared<OdbcConnection>(env, dbc, std::move(secrets));
+}
+
+}  // namespace vandrel::ado

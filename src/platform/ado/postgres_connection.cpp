@@ -1,0 +1,160 @@
+#include <libpq-fe.h>
+
+#include <memory>
+#include <optional>
+
+#include "platform/ado/drivers.h"
+#include "platform/ado/engine_error.h"
+
+namespace vandrel::ado {
+
+namespace {
+
+struct ResultDeleter {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+class PostgresConnection final : public Connection {
+ public:
+  PostgresConnection(PGconn* conn, std::vector<std::string> secrets)
+      : conn_(conn), secrets_(std::move(secrets)) {}
+
+  // Never commits: an open transaction is rolled back (closing alone would do the same at
+  // the server, but not until it notices).
+  ~PostgresConnection() override {
+    if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
+      PQclear(PQexec(conn_, "ROLLBACK"));
+    PQfinish(conn_);
+  }
+
+  int BeginTrans() override {
+    Run("BEGIN");
+    return 1;
+  }
+
+  void CommitTrans() override {
+    CheckAlive();
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;  // the script already ended it
+    const std::string reason = failure_;
+    const std::string tag = Run("COMMIT");
+    // The server answers COMMIT of a failed transaction with ROLLBACK: nothing was kept.
+    if (tag == "ROLLBACK")
+      throw Error("The transaction was rolled back by the server and cannot be committed" +
+                  (reason.empty() ? std::string() : ": " + reason));
+  }
+
+  void RollbackTrans() override {
+    CheckAlive();
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;
+    Run("ROLLBACK");
+  }
+
+  void Execute(std::string_view text, int) override {
+    if (!NeedsEngine(text)) return;
+    Run(std::string(text));
+  }
+
+ private:
+  void CheckAlive() {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      std::string text = "The connection to the PostgreSQL server was lost";
+      if (!lost_.empty()) text += ": " + lost_;
+      throw Error(text);
+    }
+  }
+
+  // Sends the whole text as one query and reads every result it gives, so that an error
+  // of any statement is seen. Returns the command tag of the last result.
+  std::string Run(const std::string& text) {
+    CheckAlive();
+    if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
+    std::string tag;
+    std::optional<Error> first;
+    while (Result result{PQgetResult(conn_)}) {
+      switch (PQresultStatus(result.get())) {
+        case PGRES_COMMAND_OK:
+        case PGRES_TUPLES_OK:
+        case PGRES_SINGLE_TUPLE:
+        case PGRES_EMPTY_QUERY:
+          tag = PQcmdStatus(result.get());
+          break;
+        case PGRES_COPY_IN:
+          PQputCopyEnd(conn_, "COPY FROM STDIN is not supported");
+          if (!first) first = Error("COPY FROM STDIN is not supported in a script");
+          break;
+        case PGRES_COPY_OUT: {
+          char* row = nullptr;
+          while (PQgetCopyData(conn_, &row, 0) > 0) PQfreemem(row);
+          break;
+        }
+        default:
+          if (!first) first = PostgresError(conn_, result.get(), secrets_);
+          break;
+      }
+    }
+    if (first) Fail(std::move(*first));
+    return tag;
+  }
+
+  [[noreturn]] void Fail(Error error) {
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      if (lost_.empty()) lost_ = error.Description();
+    } else if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+      failure_ = error.Description();
+    }
+    throw error;
+  }
+
+  PGconn* conn_;
+  std::vector<std::string> secrets_;
+  std::string lost_;     // why the connection went away
+  std::string failure_;  // the error that put the transaction into the failed state
+};
+
+// libpq's parse errors quote pieces of the string, which may be pieces of a password.
+std::string MaskQuoted(const std::string& text) {
+  std::string masked;
+  std::size_t at = 0;
+  for (;;) {
+    const auto open = text.find('"', at);
+    const auto close = open == std::string::npos ? open : text.find('"', open + 1);
+    if (close == std::string::npos) break;
+    const std::string_view quoted(text.data() + open, close - open + 1);
+    masked.append(text, at, open - at).append(quoted == "\"=\"" ? quoted : "\"...\"");
+    at = close + 1;
+  }
+  return masked.append(text, at);
+}
+
+}  // namespace
+
+ConnectionPtr OpenPostgres(const std::string& conninfo) {
+  char* parseError = nullptr;
+  PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &parseError);
+  if (parsed == nullptr) {
+    std::string text = parseError != nullptr ? parseError : "out of memory";
+    if (parseError != nullptr) PQfreemem(parseError);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    throw Error("Invalid PostgreSQL connection string: " + ScrubSecrets(MaskQuoted(text)));
+  }
+  PQconninfoFree(parsed);
+  std::vector<std::string> secrets = PostgresSecrets(conninfo);
+
+  PGconn* conn = PQconnectdb(conninfo.c_str());
+  if (conn == nullptr) throw Error("out of memory opening a PostgreSQL connection");
+  if (PQstatus(conn) != CONNECTION_OK) {
+    Error error = PostgresError(conn, nullptr, secrets);
+    PQfinish(conn);
+    throw error;
+  }
+  // Text inside the program is UTF-8.
+  if (PQsetClientEncoding(conn, "UTF8") != 0) {
+    Error error = PostgresError(conn, nullptr, secrets);
+    PQfinish(conn);
+    throw error;
+  }
+  return std::make_shared<PostgresConnection>(conn, std::move(secrets));
+}
+
+}  // namespace vandrel::ado

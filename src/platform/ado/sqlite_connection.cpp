@@ -1,0 +1,112 @@
+#include <sqlite3.h>
+
+#include <climits>
+
+#include "platform/ado/drivers.h"
+#include "platform/ado/engine_error.h"
+
+namespace vandrel::ado {
+
+namespace {
+
+class SqliteConnection final : public Connection {
+ public:
+  explicit SqliteConnection(sqlite3* db) : db_(db) {}
+
+  // Never commits: an open transaction is rolled back.
+  ~SqliteConnection() override {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+
+  int BeginTrans() override {
+    aborted_.clear();
+    // IMMEDIATE takes the write lock now, so no other writer slips in between two scripts.
+    Run("BEGIN IMMEDIATE");
+    return 1;
+  }
+
+  void CommitTrans() override {
+    if (!aborted_.empty()) {
+      std::string reason = std::move(aborted_);
+      aborted_.clear();
+      throw Error("The transaction was rolled back by the engine and cannot be committed: " +
+                  reason);
+    }
+    if (sqlite3_get_autocommit(db_)) return;  // the script already ended it
+    Run("COMMIT");
+  }
+
+  void RollbackTrans() override {
+    aborted_.clear();
+    if (sqlite3_get_autocommit(db_)) return;
+    Run("ROLLBACK");
+  }
+
+  void Execute(std::string_view text, int) override {
+    if (!NeedsEngine(text)) return;
+    if (text.size() > static_cast<std::size_t>(INT_MAX))
+      throw Error("The command text is too long for SQLite");
+    Run(text);
+  }
+
+ private:
+  // Prepares and steps each statement in turn; rows are stepped over unread.
+  void Run(std::string_view text) {
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    while (at < end) {
+      sqlite3_stmt* stmt = nullptr;
+      const char* tail = nullptr;
+      int rc = sqlite3_prepare_v2(db_, at, static_cast<int>(end - at), &stmt, &tail);
+      if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        throw SqliteError(db_, rc);
+      }
+      if (stmt != nullptr) {
+        const bool inTransaction = !sqlite3_get_autocommit(db_);
+        do rc = sqlite3_step(stmt);
+        while (rc == SQLITE_ROW);
+        if (rc != SQLITE_DONE) {
+          Error error = SqliteError(db_, rc);
+          sqlite3_finalize(stmt);
+          // Some failures (a full disk, ON CONFLICT ROLLBACK, RAISE(ROLLBACK)) make SQLite
+          // roll the whole transaction back; a later commit must not report it as done.
+          if (inTransaction && sqlite3_get_autocommit(db_)) aborted_ = error.Description();
+          throw error;
+        }
+        sqlite3_finalize(stmt);
+      }
+      // The tail must move on; one that does not would loop for ever.
+      if (tail == nullptr || tail <= at || tail > end)
+        throw Error("SQLite stopped reading the command text at offset " +
+                    std::to_string(at - text.data()));
+      at = tail;
+    }
+  }
+
+  sqlite3* db_;
+  std::string aborted_;  // the error with which the engine rolled back the transaction
+};
+
+}  // namespace
+
+ConnectionPtr OpenSqlite(const std::string& path) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kSqliteBusyMs);
+    // Opening reads nothing; reading the schema tells a database from any other file now.
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    Error error = SqliteError(db, rc);
+    sqlite3_close_v2(db);
+    throw error;
+  }
+  return std::make_shared<SqliteConnection>(db);
+}
+
+}  // namespace vandrel::ado

@@ -1,0 +1,34 @@
+// Real databases for the driver tests: a SQLite file in a temporary folder, and a database
+// of its own on the PostgreSQL test server, reached natively and through ODBC.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ado/connection.h"
+
+namespace vandrel::testing {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // A new connection through the driver under test.
+  virtual ado::ConnectionPtr Open() = 0;
+  // The first column of the first row of `sql`, read on a connection of the test's own.
+  virtual std::string Scalar(const std::string& sql) = 0;
+  // A statement that fails in a way that makes the engine abandon the open transaction,
+  // given a table t(a integer primary key) that holds the value 5.
+  virtual std::string AbortingStatement() = 0;
+};
+
+// nullptr (and a skip reason) when VANDREL_TEST_PG is not set.
+std::unique_ptr<Backend> MakeBackend(const std::string& driver);
+
+// The test server's connection string, "" when unset.
+std::string TestServer();
+// An ODBC connection string for `database` on the test server.
+std::string OdbcConnectionString(const std::string& database = "postgres");
+// Runs `sql` on the test server's maintenance database; throws on failure.
+void AdminExecute(const std::string& sql);
+
+}  // namespace vandrel::testing

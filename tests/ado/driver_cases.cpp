@@ -1,0 +1,152 @@
+// What every driver must do the same way, run against each real engine.
+#include <gtest/gtest.h>
+
+#include "backends.h"
+#include "platform/error.h"
+
+namespace vandrel::testing {
+namespace {
+
+class DriverTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    backend = MakeBackend(GetParam());
+    if (!backend) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+    db = backend->Open();
+  }
+  std::string Count(const std::string& where = "") {
+    return backend->Scalar("SELECT count(*) FROM t" + where);
+  }
+  // The description of what `fn` throws; fails the test when it does not throw.
+  static std::string Thrown(const std::function<void()>& fn) {
+    try {
+      fn();
+    } catch (const Error& e) {
+      return e.Description();
+    }
+    ADD_FAILURE() << "no error";
+    return {};
+  }
+
+  std::unique_ptr<Backend> backend;
+  ado::ConnectionPtr db;
+};
+
+TEST_P(DriverTest, BatchWhoseThirdStatementFailsIsReported) {
+  // Inside a transaction: the failure surfaces and rollback leaves nothing of the batch.
+  EXPECT_EQ(db->BeginTrans(), 1);
+  const std::string error = Thrown([&] {
+    db->Execute(
+        "CREATE TABLE t (a integer primary key);\nINSERT INTO t VALUES (1);\n"
+        "INSERT INTO missing_table VALUES (2);\nINSERT INTO t VALUES (3);\n");
+  });
+  EXPECT_NE(error.find("missing_table"), std::string::npos) << error;
+  db->RollbackTrans();
+  EXPECT_EQ(backend->Scalar(GetParam() == "sqlite"
+                                ? "SELECT count(*) FROM sqlite_master WHERE name = 't'"
+                                : "SELECT count(*) FROM pg_tables WHERE tablename = 't'"),
+            "0");
+
+  // Outside one: the statement after the failing one never runs.
+  db->Execute("CREATE TABLE t (a integer primary key)");
+  EXPECT_ANY_THROW(db->Execute(
+      "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2); INSERT INTO t VALUES (1); "
+      "INSERT INTO t VALUES (4)"));
+  EXPECT_EQ(Count(" WHERE a = 4"), "0");
+
+  // After statements that return rows, the error comes with a later result (ODBC drivers
+  // report it only when every result is walked).
+  const std::string late = Thrown([&] {
+    db->Execute("SELECT a FROM t; SELECT 2; INSERT INTO missing_table VALUES (2); SELECT 3");
+  });
+  EXPECT_NE(late.find("missing_table"), std::string::npos) << late;
+}
+
+TEST_P(DriverTest, RowsAreDiscardedBlankTextIsSkippedAndNulIsRefused) {
+  db->Execute(
+      "CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (1);\r\n"
+      "SELECT a FROM t; INSERT INTO t VALUES (2); SELECT a, a FROM t; -- the end\n");
+  EXPECT_EQ(Count(), "2");
+
+  db->Execute("");
+  db->Execute("  \r\n\t\r\n  ");
+
+  const std::string withNul("INSERT INTO t VALUES (3);\0INSERT INTO t VALUES (4)", 50);
+  const std::string error = Thrown([&] { db->Execute(withNul); });
+  EXPECT_NE(error.find("NUL character at offset 25"), std::string::npos) << error;
+  EXPECT_EQ(Count(), "2");
+}
+
+TEST_P(DriverTest, Transactions) {
+  db->Execute("CREATE TABLE t (a integer primary key)");
+  // Nothing open: both succeed and do nothing.
+  db->RollbackTrans();
+  db->CommitTrans();
+
+  EXPECT_EQ(db->BeginTrans(), 1);
+  db->Execute("INSERT INTO t VALUES (1)");
+  db->CommitTrans();
+  EXPECT_EQ(Count(), "1");
+
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (2)");
+  db->RollbackTrans();
+  EXPECT_EQ(Count(), "1");
+  db->RollbackTrans();
+
+  // A script that commits itself: the run's commit and a later rollback succeed.
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (3); COMMIT;");
+  db->CommitTrans();
+  db->RollbackTrans();
+  EXPECT_EQ(Count(" WHERE a = 3"), "1");
+
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (4); ROLLBACK;");
+  db->RollbackTrans();
+  db->CommitTrans();
+  EXPECT_EQ(Count(" WHERE a = 4"), "0");
+}
+
+TEST_P(DriverTest, CommitOfATransactionTheEngineAbandonedFails) {
+  db->Execute("CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (5)");
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (6)");
+  const std::string cause = Thrown([&] { db->Execute(backend->AbortingStatement()); });
+  const std::string error = Thrown([&] { db->CommitTrans(); });
+  EXPECT_NE(error.find("rolled back"), std::string::npos) << error;
+  EXPECT_NE(error.find(cause), std::string::npos) << error;
+  EXPECT_EQ(Count(" WHERE a = 6"), "0");
+  // The connection is usable again afterwards.
+  db->RollbackTrans();
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (7)");
+  db->CommitTrans();
+  EXPECT_EQ(Count(), "2");
+}
+
+TEST_P(DriverTest, ReleasingRollsBack) {
+  db->Execute("CREATE TABLE t (a integer primary key)");
+  db->BeginTrans();
+  db->Execute("INSERT INTO t VALUES (1)");
+  db.reset();
+  EXPECT_EQ(Count(), "0");
+}
+
+TEST_P(DriverTest, LateBoundCallsReachTheConnection) {
+  using automation::Args;
+  using automation::InvokeKind;
+  Args none;
+  EXPECT_EQ(db->Invoke("BeginTrans", InvokeKind::MethodOrPropertyGet, none).Integer(), 1);
+  Args text{"CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (1)"};
+  db->Invoke("Execute", InvokeKind::Method, text);
+  db->Invoke("CommitTrans", InvokeKind::Method, none);
+  EXPECT_EQ(Count(), "1");
+}
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),
+                         [](const auto& p) { return p.param; });
+
+}  // namespace vandrel::testing

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/ado/connection.h"
+#include "platform/error.h"
+#include "quillmere/quillmere.h"
+#include "support/temp_folder.h"
+
+namespace vandrel::testing {
+namespace {
+
+using automation::Args;
+using automation::InvokeKind;
+using automation::ObjectPtr;
+
+class QuillmereTest : public ::testing::Test {
+ protected:
+  void SetUp() override { quillmere::Register(); }
+
+  // Writes the ini under <folder>/Corvessa and loads it through a path with "\" separators.
+  ObjectPtr Load(const std::string& ini) {
+    if (!ini.empty()) folder.Write("Corvessa/quillmereconfig.ini", ini);
+    ObjectPtr manager = automation::CreateObject("Quillmere.QuillMain");
+    Args path{folder.str() + "\\Corvessa\\quillmereconfig.ini"};
+    manager->Invoke("setParametersPath", InvokeKind::PropertyPut, path);
+    Args none;
+    manager->Invoke("LoadParameters", InvokeKind::Method, none);
+    return manager;
+  }
+  std::string LoadError(const std::string& ini) {
+    try {
+      Load(ini);
+    } catch (const Error& e) {
+      return e.Description();
+    }
+    return "loaded";
+  }
+  static std::string Tag(const ObjectPtr& manager, const std::string& entity) {
+    Args args{entity};
+    return manager->Invoke("getDataConnectionTAG", InvokeKind::MethodOrPropertyGet, args).Text();
+  }
+  static ObjectPtr Connect(const ObjectPtr& manager, const std::string& entity) {
+    Args args{entity};
+    ObjectPtr byEntity =
+        manager->Invoke("getDataConnectionByEntity", InvokeKind::MethodOrPropertyGet, args)
+            .AsObject();
+    Args none;
+    return byEntity->Invoke("GetAssemblyConnection", InvokeKind::MethodOrPropertyGet, none)
+        .AsObject();
+  }
+  template <class Fn>
+  static std::string ErrorOf(Fn fn) {
+    try {
+      fn();
+    } catch (const Error& e) {
+      return e.Description();
+    }
+    return "no error";
+  }
+  std::string Ini() const { return folder.str() + "/Corvessa/quillmereconfig.ini"; }
+
+  TempFolder folder;
+};
+
+TEST_F(QuillmereTest, FileErrorsSayWhatAndWhere) {
+  EXPECT_EQ(LoadError(""), "No existe el archivo de configuración " + Ini());
+  EXPECT_EQ(LoadError("[A]\nTag=SQLITE\nthis is not a key\n"),
+            "Línea 3 mal formada en " + Ini());
+  EXPECT_EQ(LoadError("; c\n[A]\nTag=SQLITE\n\n[B]\nTag=ODBC\n[A]\nConnection=x\n"),
+            "Línea 7 de " + Ini() + ": la sección [A] ya aparece en la línea 2");
+  EXPECT_EQ(LoadError("Tag=SQLITE\n[A]\n"),
+            "Línea 1 de " + Ini() + ": la clave Tag está fuera de una sección");
+  EXPECT_EQ(LoadError("[A]\nTag=SQLITE\nConexion=x\n"),
+            "Línea 3 de " + Ini() +
+                ": clave desconocida Conexion en la sección [A] (se esperan Tag y Connection)");
+  EXPECT_EQ(LoadError("[A]\nTag=SQLITE\n  Connection=a.db\n"),
+            "Línea 3 de " + Ini() +
+                ": la clave Tag de la sección [A] ya se definió en la línea 2 (una línea "
+                "sangrada continúa la anterior)");
+  EXPECT_EQ(LoadError("[A]\nConnection=" + std::string(300, 'x') + "\n"),
+            "Línea 2 de " + Ini() + ": la línea es demasiado larga (más de 198 caracteres)");
+  // The first fault counts, whoever finds it.
+  EXPECT_EQ(LoadError("[A\nTag=X\n[B]\n[B]\n"), "Línea 1 mal formada en " + Ini());
+
+  ObjectPtr manager = automation::CreateObject("Quillmere.QuillMain");
+  Args none;
+  EXPECT_EQ(ErrorOf([&] { manager->Invoke("LoadParameters", InvokeKind::Method, none); }),
+            "No se indicó la ruta del archivo de configuración (setParametersPath)");
+  EXPECT_EQ(ErrorOf([&] { Tag(manager, "A"); }),
+            "No se han cargado los parámetros (LoadParameters) del archivo de configuración");
+  EXPECT_EQ(ErrorOf([&] { manager->Invoke("setParametersPath", InvokeKind::PropertyGet, none); }),
+            "Invalid use of property: setParametersPath can only be assigned, not read");
+}
+
+TEST_F(QuillmereTest, EntityErrors) {
+  ObjectPtr manager = Load(
+      "[CATALOGOS]\nTag = SQLITE\n[NCM]\nTag=Sqlite\nConnection=x.db\n[INTERNOS]\n"
+      "connection=x\n[SYSTABLAS]\nTAG=ACCESS\n[VACIA]\nTag=POSTGRESQL\nConnection=\n");
+  EXPECT_EQ(Tag(manager, "CATALOGOS"), "SQLITE");
+  EXPECT_EQ(Tag(manager, "NCM"), "Sqlite");
+  EXPECT_EQ(Tag(manager, "SYSTABLAS"), "ACCESS");
+  EXPECT_EQ(ErrorOf([&] { Tag(manager, "catalogos"); }),
+            "La entidad catalogos no tiene sección en " + Ini());
+  EXPECT_EQ(ErrorOf([&] { Tag(manager, "INTERNOS"); }),
+            "La sección [INTERNOS] (línea 6 de " + Ini() + ") no tiene Tag");
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "CATALOGOS"); }),
+            "Falta Connection para la entidad CATALOGOS (sección en la línea 1 de " + Ini() + ")");
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "VACIA"); }),
+            "Falta Connection para la entidad VACIA (sección en la línea 10 de " + Ini() + ")");
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "NCM"); }),
+            "Etiqueta desconocida \"Sqlite\" para la entidad NCM en la línea 4 de " + Ini() +
+                " (se espera SQLITE, POSTGRESQL, ODBC o ACCESS)");
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "SYSTABLAS"); }),
+            "La entidad SYSTABLAS tiene la etiqueta ACCESS y no tiene conexión (sección en la "
+            "línea 8 de " + Ini() + ")");
+}
+
+TEST_F(QuillmereTest, SqlitePathsAreRelativeToTheIniAndNeverCreated) {
+  folder.Write("Corvessa/datos/catalogos.db", "");
+  folder.Write("otro.db", "no es una base de datos, sino texto corriente que ocupa sitio" +
+                              std::string(2000, '.'));
+  ObjectPtr manager = Load(
+      "[CATALOGOS]\nTag=SQLITE\nConnection=datos\\catalogos.db\n"
+      "[INTERNOS]\nTag=SQLITE\nConnection=falta.db\n"
+      "[NCM]\nTag=SQLITE\nConnection=" + folder.str() + "/otro.db\n");
+  ObjectPtr first = Connect(manager, "CATALOGOS");
+  ObjectPtr second = Connect(manager, "CATALOGOS");
+  EXPECT_NE(first, second);
+  automation::QueryInterface<ado::Connection>(first, "Connection")->Execute("CREATE TABLE t (a)");
+  automation::QueryInterface<ado::Connection>(second, "Connection")->Execute("INSERT INTO t VALUES (1)");
+
+  const std::string missing = folder.str() + "/Corvessa/falta.db";
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "INTERNOS"); }),
+            "No existe la base de datos de la entidad INTERNOS (SQLITE, " + missing + ")");
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "NCM"); }),
+            "No se puede abrir la base de datos de la entidad NCM (SQLITE, " + folder.str() +
+                "/otro.db): file is not a database");
+}
+
+TEST_F(QuillmereTest, ServerErrorsNeverShowThePassword) {
+  // Nothing listens on port 1.
+  ObjectPtr manager = Load(
+      "[INTERNOS]\nTag=POSTGRESQL\nConnection=host=127.0.0.1 port=1 user=u password=hunter2\n"
+      "[NCM]\nTag=ODBC\nConnection=Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Uid=u;"
+      "Pwd=hunter2\n");
+  for (const char* entity : {"INTERNOS", "NCM"}) {
+    const std::string error = ErrorOf([&] { Connect(manager, entity); });
+    EXPECT_EQ(error.rfind("No se puede abrir la base de datos de la entidad " +
+                              std::string(entity), 0),
+              0u)
+        << error;
+    EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace vandrel::testing
