@@ -91,6 +91,7 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
           if (i == std::numeric_limits<int32_t>::max()) throw Overflow();
           i = i + 1;
         }
+        line = 180;
         if (n > 0) Conexion().CommitTrans();
         line = 200;
         EndProgram(ExitStatus::Finished);

@@ -13,11 +13,6 @@
 
 namespace vandrel::testing {
 
-std::string TestServer() {
-  const char* value = std::getenv("VANDREL_TEST_PG");
-  return value != nullptr ? value : "";
-}
-
 namespace {
 
 std::string PgScalar(const std::string& conninfo, const std::string& sql) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/ado/connection.h"
+#include "support/databases.h"
 
 namespace vandrel::testing {
 
@@ -24,8 +25,6 @@ class Backend {
 // nullptr (and a skip reason) when VANDREL_TEST_PG is not set.
 std::unique_ptr<Backend> MakeBackend(const std::string& driver);
 
-// The test server's connection string, "" when unset.
-std::string TestServer();
 // An ODBC connection string for `database` on the test server.
 std::string OdbcConnectionString(const std::string& database = "postgres");
 // Runs `sql` on the test server's maintenance database; throws on failure.

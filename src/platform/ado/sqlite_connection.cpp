@@ -101,6 +101,9 @@ ConnectionPtr OpenSqlite(const std::string& path) {
     // Opening reads nothing; reading the schema tells a database from any other file now.
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   }
+  // Scripts that declare foreign keys expect them enforced, as every other engine does; the
+  // pragma only takes effect outside a transaction, so it is set here once.
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     Error error = SqliteError(db, rc);
     sqlite3_close_v2(db);
