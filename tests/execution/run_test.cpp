@@ -139,7 +139,7 @@ TEST_P(RunTest, FailingFinalCommitIsReportedAtLine180AndTheChangeOfEntityAt130) 
       "CREATE TABLE p(id INTEGER PRIMARY KEY);\r\n"
       "CREATE TABLE c(pid INTEGER REFERENCES p(id) DEFERRABLE INITIALLY DEFERRED);\r\nGO\r\n"
       "INSERT INTO c VALUES(99);\r\nGO\r\n";
-  Script("CATALOGOS_01.sql", "CREATE TABLE paises(id INTEGER);\r\nGO\r\n");
+  Script("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS paises(id INTEGER);\r\nGO\r\n");
   Script("INTERNOS_01.sql", deferredViolation);
   EXPECT_EQ(Run(), ExitStatus::Failed);
   ASSERT_EQ(desktop.boxes.size(), 1u);
