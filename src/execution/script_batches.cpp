@@ -22,36 +22,50 @@ bool SeparadorEnMinusculas(const char* p) {
          !(p[1] == 'G' && p[2] == 'O');
 }
 
-// Matches at p .. p + 15; reads p .. p + 17.
-std::uint32_t SeparadoresEnMinusculas(const char* p) {
-  const bb::Bytes b0 = bb::Load(p), b1 = bb::Load(p + 1), b2 = bb::Load(p + 2);
-  return bb::Bits((bb::Eq(b0, '\r') | bb::Eq(b0, '\n')) & bb::EqFolded(b1, 'g') &
-                  bb::EqFolded(b2, 'o') & ~(bb::Eq(b1, 'G') & bb::Eq(b2, 'O')));
+// Bit i set when p[i] is CR or LF and p[i + 1] is "g" or "G", for i < 64; reads up to p + 64.
+std::uint64_t LineaConG(const char* p) {
+  bb::Mask m[4];
+  for (std::size_t k = 0; k < 4; ++k) {
+    const bb::Bytes a = bb::Load(p + 16 * k);
+    m[k] = (bb::Eq(a, '\r') | bb::Eq(a, '\n')) & bb::EqFolded(bb::Load(p + 16 * k + 1), 'g');
+  }
+  if (bb::Bits(m[0] | m[1] | m[2] | m[3]) == 0) return 0;
+  return bb::Bits(m[0]) | std::uint64_t{bb::Bits(m[1])} << 16 |
+         std::uint64_t{bb::Bits(m[2])} << 32 | std::uint64_t{bb::Bits(m[3])} << 48;
 }
 
-// Separators at p .. p + 15; reads p .. p + 18.
-std::uint32_t Separadores(const char* p) {
-  return bb::Bits(bb::Eq(bb::Load(p), '\r') & bb::Eq(bb::Load(p + 1), '\n') &
-                  bb::Eq(bb::Load(p + 2), 'G') & bb::Eq(bb::Load(p + 3), 'O'));
+// Occurrences starting at p .. p + 63 of a text of n > p + 64 bytes; reads up to p + 65.
+std::uint64_t SeparadoresEnMinusculas(const char* d, std::size_t p, std::size_t n) {
+  std::uint64_t found = 0;
+  for (std::uint64_t bits = LineaConG(d + p); bits != 0; bits &= bits - 1) {
+    const std::size_t i = p + static_cast<std::size_t>(std::countr_zero(bits));
+    if (i + 2 < n && SeparadorEnMinusculas(d + i)) found |= std::uint64_t{1} << (i - p);
+  }
+  return found;
 }
 
-int HighestBit(std::uint32_t bits) { return 31 - std::countl_zero(bits); }
+int HighestBit(std::uint64_t bits) { return 63 - std::countl_zero(bits); }
 
 }  // namespace
 
 void NormalizarSeparadores(std::string& texto) {
   const std::size_t n = texto.size();
   if (n < 3) return;
-  // Blocks of 16 candidate positions while their loads stay inside, then single positions.
-  const std::size_t bloques = n >= bb::kWidth + 2 ? (n - bb::kWidth - 2) / bb::kWidth + 1 : 0;
-  const std::size_t cola = bloques * bb::kWidth;
-  auto bloque = [&](std::size_t j) { return SeparadoresEnMinusculas(texto.data() + j * bb::kWidth); };
+  // Strides of 64 positions while their loads stay inside, then the last few one by one.
+  const std::size_t bloques = (n - 1) / bb::kStride;
+  const std::size_t cola = bloques * bb::kStride;
+  auto bloque = [&](std::size_t j) {
+    return SeparadoresEnMinusculas(texto.data(), j * bb::kStride, n);
+  };
 
-  std::uint32_t bitsCola = 0;
+  std::uint64_t bitsCola = 0;
   for (std::size_t i = cola; i + 2 < n; ++i)
-    if (SeparadorEnMinusculas(texto.data() + i)) bitsCola |= 1u << (i - cola);
-  std::size_t cuantos = static_cast<std::size_t>(std::popcount(bitsCola));
-  for (std::size_t j = 0; j < bloques; ++j) cuantos += static_cast<std::size_t>(std::popcount(bloque(j)));
+    if (SeparadorEnMinusculas(texto.data() + i)) bitsCola |= std::uint64_t{1} << (i - cola);
+  // Occurrences are rare: clearing bits one by one beats a popcount without the instruction.
+  std::size_t cuantos = 0;
+  for (std::uint64_t bits = bitsCola; bits != 0; bits &= bits - 1) ++cuantos;
+  for (std::size_t j = 0; j < bloques; ++j)
+    for (std::uint64_t bits = bloque(j); bits != 0; bits &= bits - 1) ++cuantos;
   if (cuantos == 0) return;
 
   // Each occurrence grows the text by one: widen it, then move the text up from the end,
@@ -68,21 +82,22 @@ void NormalizarSeparadores(std::string& texto) {
     std::memcpy(d + destino, kSeparador.data(), kSeparador.size());
     origen = i;
   };
-  auto reemplazarBits = [&](std::size_t base, std::uint32_t bits) {
+  auto reemplazarBits = [&](std::size_t base, std::uint64_t bits) {
     while (bits != 0) {
       const int b = HighestBit(bits);
-      bits &= ~(1u << b);
+      bits &= ~(std::uint64_t{1} << b);
       reemplazar(base + static_cast<std::size_t>(b));
     }
   };
-  // A block's bits are taken before the block above it is moved: its loads reach two bytes
-  // into that block, which the move overwrites.
-  std::uint32_t siguiente = bloques > 0 ? bloque(bloques - 1) : 0;
+  // A stride's occurrences are found before the stride above it is moved: finding them
+  // reads two bytes into that stride, which the move overwrites. Below the first
+  // occurrence nothing moves.
+  std::uint64_t siguiente = bloques > 0 ? bloque(bloques - 1) : 0;
   reemplazarBits(cola, bitsCola);
-  for (std::size_t j = bloques; j-- > 0;) {
-    const std::uint32_t actual = siguiente;
+  for (std::size_t j = bloques; j-- > 0 && destino != origen;) {
+    const std::uint64_t actual = siguiente;
     if (j > 0) siguiente = bloque(j - 1);
-    reemplazarBits(j * bb::kWidth, actual);
+    reemplazarBits(j * bb::kStride, actual);
   }
 }
 
@@ -97,9 +112,14 @@ std::vector<std::string_view> CortarLotes(std::string_view texto) {
     inicio = i + kSeparador.size();
   };
   std::size_t p = 0;
-  for (; p + bb::kWidth + 3 <= n; p += bb::kWidth)
-    for (std::uint32_t bits = Separadores(d + p); bits != 0; bits &= bits - 1)
-      cortar(p + static_cast<std::size_t>(std::countr_zero(bits)));
+  for (; p + bb::kStride + 2 < n; p += bb::kStride)
+    for (std::uint64_t bits = bb::FindPair64(d + p, '\r', 2, 'G', true); bits != 0;
+         bits &= bits - 1) {
+      const std::size_t i = p + static_cast<std::size_t>(std::countr_zero(bits));
+      if (i + kSeparador.size() <= n &&
+          std::memcmp(d + i, kSeparador.data(), kSeparador.size()) == 0)
+        cortar(i);
+    }
   for (; p + kSeparador.size() <= n; ++p)
     if (std::memcmp(d + p, kSeparador.data(), kSeparador.size()) == 0) cortar(p);
   lotes.push_back(texto.substr(inicio));
