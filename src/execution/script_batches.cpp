@@ -1,44 +1,128 @@
 #include "execution/script_batches.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/byte_blocks.h"
+
 namespace vandrel {
 namespace {
 
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t hit = text.find(from, pos);
-    if (hit == std::string::npos) break;
-    out.append(text, pos, hit - pos);
-    out.append(to);
-    pos = hit + from.size();
-  }
-  if (pos == 0) return;
-  out.append(text, pos);
-  text.swap(out);
+namespace bb = platform::blocks;
+
+constexpr std::string_view kSeparador = "\r\nGO";
+
+// The nine replacements, one after the other, come to this: every CR or LF followed by
+// "go", "Go" or "gO" in the original text becomes CR LF "GO". A CR LF pair is never taken
+// whole (its LF is taken first, the CR stays in front), the occurrences cannot overlap, and
+// what is inserted can start no further occurrence.
+bool SeparadorEnMinusculas(const char* p) {
+  return (p[0] == '\r' || p[0] == '\n') && (p[1] | 0x20) == 'g' && (p[2] | 0x20) == 'o' &&
+         !(p[1] == 'G' && p[2] == 'O');
 }
+
+// Bit i set when p[i] is CR or LF and p[i + 1] is "g" or "G", for i < 64; reads up to p + 64.
+std::uint64_t LineaConG(const char* p) {
+  bb::Mask m[4];
+  for (std::size_t k = 0; k < 4; ++k) {
+    const bb::Bytes a = bb::Load(p + 16 * k);
+    m[k] = (bb::Eq(a, '\r') | bb::Eq(a, '\n')) & bb::EqFolded(bb::Load(p + 16 * k + 1), 'g');
+  }
+  if (bb::Bits(m[0] | m[1] | m[2] | m[3]) == 0) return 0;
+  return bb::Bits(m[0]) | std::uint64_t{bb::Bits(m[1])} << 16 |
+         std::uint64_t{bb::Bits(m[2])} << 32 | std::uint64_t{bb::Bits(m[3])} << 48;
+}
+
+// Occurrences starting at p .. p + 63 of a text of n > p + 64 bytes; reads up to p + 65.
+std::uint64_t SeparadoresEnMinusculas(const char* d, std::size_t p, std::size_t n) {
+  std::uint64_t found = 0;
+  for (std::uint64_t bits = LineaConG(d + p); bits != 0; bits &= bits - 1) {
+    const std::size_t i = p + static_cast<std::size_t>(std::countr_zero(bits));
+    if (i + 2 < n && SeparadorEnMinusculas(d + i)) found |= std::uint64_t{1} << (i - p);
+  }
+  return found;
+}
+
+int HighestBit(std::uint64_t bits) { return 63 - std::countl_zero(bits); }
 
 }  // namespace
 
 void NormalizarSeparadores(std::string& texto) {
-  static constexpr std::string_view kBuscar[] = {"\rgo",   "\rGo",   "\rgO",
-                                                 "\ngo",   "\nGo",   "\ngO",
-                                                 "\r\ngo", "\r\nGo", "\r\ngO"};
-  for (std::string_view buscar : kBuscar) ReplaceAll(texto, buscar, "\r\nGO");
+  const std::size_t n = texto.size();
+  if (n < 3) return;
+  // Strides of 64 positions while their loads stay inside, then the last few one by one.
+  const std::size_t bloques = (n - 1) / bb::kStride;
+  const std::size_t cola = bloques * bb::kStride;
+  auto bloque = [&](std::size_t j) {
+    return SeparadoresEnMinusculas(texto.data(), j * bb::kStride, n);
+  };
+
+  std::uint64_t bitsCola = 0;
+  for (std::size_t i = cola; i + 2 < n; ++i)
+    if (SeparadorEnMinusculas(texto.data() + i)) bitsCola |= std::uint64_t{1} << (i - cola);
+  // Occurrences are rare: clearing bits one by one beats a popcount without the instruction.
+  std::size_t cuantos = 0;
+  for (std::uint64_t bits = bitsCola; bits != 0; bits &= bits - 1) ++cuantos;
+  for (std::size_t j = 0; j < bloques; ++j)
+    for (std::uint64_t bits = bloque(j); bits != 0; bits &= bits - 1) ++cuantos;
+  if (cuantos == 0) return;
+
+  // Each occurrence grows the text by one: widen it, then move the text up from the end,
+  // so that nothing is copied twice and nothing is overwritten before it has been read.
+  texto.resize(n + cuantos);
+  char* d = texto.data();
+  std::size_t origen = n;
+  std::size_t destino = n + cuantos;
+  auto reemplazar = [&](std::size_t i) {
+    const std::size_t resto = origen - (i + 3);
+    destino -= resto;
+    std::memmove(d + destino, d + i + 3, resto);
+    destino -= kSeparador.size();
+    std::memcpy(d + destino, kSeparador.data(), kSeparador.size());
+    origen = i;
+  };
+  auto reemplazarBits = [&](std::size_t base, std::uint64_t bits) {
+    while (bits != 0) {
+      const int b = HighestBit(bits);
+      bits &= ~(std::uint64_t{1} << b);
+      reemplazar(base + static_cast<std::size_t>(b));
+    }
+  };
+  // A stride's occurrences are found before the stride above it is moved: finding them
+  // reads two bytes into that stride, which the move overwrites. Below the first
+  // occurrence nothing moves.
+  std::uint64_t siguiente = bloques > 0 ? bloque(bloques - 1) : 0;
+  reemplazarBits(cola, bitsCola);
+  for (std::size_t j = bloques; j-- > 0 && destino != origen;) {
+    const std::uint64_t actual = siguiente;
+    if (j > 0) siguiente = bloque(j - 1);
+    reemplazarBits(j * bb::kStride, actual);
+  }
 }
 
 std::vector<std::string_view> CortarLotes(std::string_view texto) {
   std::vector<std::string_view> lotes;
   if (texto.empty()) return lotes;
-  constexpr std::string_view kSeparador = "\r\nGO";
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t hit = texto.find(kSeparador, pos);
-    if (hit == std::string_view::npos) break;
-    lotes.push_back(texto.substr(pos, hit - pos));
-    pos = hit + kSeparador.size();
-  }
-  lotes.push_back(texto.substr(pos));
+  const std::size_t n = texto.size();
+  const char* d = texto.data();
+  std::size_t inicio = 0;
+  auto cortar = [&](std::size_t i) {
+    lotes.push_back(texto.substr(inicio, i - inicio));
+    inicio = i + kSeparador.size();
+  };
+  std::size_t p = 0;
+  for (; p + bb::kStride + 2 < n; p += bb::kStride)
+    for (std::uint64_t bits = bb::FindPair64(d + p, '\r', 2, 'G', true); bits != 0;
+         bits &= bits - 1) {
+      const std::size_t i = p + static_cast<std::size_t>(std::countr_zero(bits));
+      if (i + kSeparador.size() <= n &&
+          std::memcmp(d + i, kSeparador.data(), kSeparador.size()) == 0)
+        cortar(i);
+    }
+  for (; p + kSeparador.size() <= n; ++p)
+    if (std::memcmp(d + p, kSeparador.data(), kSeparador.size()) == 0) cortar(p);
+  lotes.push_back(texto.substr(inicio));
   return lotes;
 }
 

@@ -1,55 +1,285 @@
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unistr.h>
+
+#include <bit>
 #include <cerrno>
-#include <cstdio>
+#include <clocale>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
+#include "platform/byte_blocks.h"
 #include "platform/error.h"
 #include "platform/text_file.h"
 
 namespace vandrel::platform {
 namespace {
 
-class PosixTextFile final : public TextFile {
+namespace bb = blocks;
+
+// Small enough to stay in the cache between the read and the copy into the text.
+constexpr std::size_t kChunk = std::size_t{1} << 18;
+// The longest incomplete multibyte sequence a chunk can end in.
+constexpr std::size_t kCarry = 8;
+
+// The codeset of LC_CTYPE; a C/POSIX locale reads UTF-8.
+std::string LocaleCodeset() {
+  const char* name = std::setlocale(LC_CTYPE, nullptr);
+  if (name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0)
+    return "UTF-8";
+  return nl_langinfo(CODESET);
+}
+
+bool IsUtf8(const std::string& codeset) {
+  return strcasecmp(codeset.c_str(), "UTF-8") == 0 || strcasecmp(codeset.c_str(), "UTF8") == 0;
+}
+
+// Appends decoded text to the script by the line rule: a line ends at CR, CR LF or the end
+// of the text, a lone LF is ordinary, and every line end is written as CR LF.
+class LineWriter {
  public:
-  PosixTextFile(std::string path, FILE* f) : path_(std::move(path)), f_(f) {}
-  ~PosixTextFile() override {
-    if (f_ != nullptr) fclose(f_);
+  explicit LineWriter(std::string& out) : out_(out) {}
+
+  void Feed(const char* p, const char* e) {
+    if (p == e) return;
+    if (pendingCr_ && *p != '\n') out_.push_back('\n');
+    const char* seg = p;
+    auto loneCr = [&](const char* cr) {
+      out_.append(seg, static_cast<std::size_t>(cr + 1 - seg));
+      out_.push_back('\n');
+      seg = cr + 1;
+    };
+    const char* q = p;
+    for (; q + bb::kStride < e; q += bb::kStride)
+      for (std::uint64_t bits = bb::FindPair64(q, '\r', 1, '\n', false); bits != 0; bits &= bits - 1)
+        loneCr(q + std::countr_zero(bits));
+    for (; q + 1 < e; ++q)
+      if (*q == '\r' && q[1] != '\n') loneCr(q);
+    out_.append(seg, static_cast<std::size_t>(e - seg));
+    // A CR at the end waits for the next byte to know whether it ends the line alone.
+    pendingCr_ = e[-1] == '\r';
+    beforeLast_ = e - p >= 2 ? e[-2] : last_;
+    last_ = e[-1];
+    fed_ = true;
   }
 
-  void ReadAllLines(std::string& out) override {
-    bool lineOpen = false;
-    int c;
-    while ((c = getc(f_)) != EOF) {
-      if (c == '\r') {
-        int n = getc(f_);
-        if (n != '\n' && n != EOF) ungetc(n, f_);
-        out += "\r\n";
-        lineOpen = false;
-      } else {
-        out += static_cast<char>(c);
-        lineOpen = true;
-      }
-    }
-    if (ferror(f_)) throw SystemError("Cannot read " + path_, errno);
-    if (lineOpen) out += "\r\n";
-  }
-
-  void Close() override {
-    FILE* f = f_;
-    f_ = nullptr;
-    if (f != nullptr && fclose(f) != 0) throw SystemError("Cannot close " + path_, errno);
+  void Finish() {
+    if (!fed_) return;
+    if (pendingCr_)
+      out_.push_back('\n');
+    else if (!(last_ == '\n' && beforeLast_ == '\r'))
+      out_.append("\r\n");
   }
 
  private:
+  std::string& out_;
+  bool pendingCr_ = false;
+  bool fed_ = false;
+  char last_ = 0;
+  char beforeLast_ = 0;
+};
+
+// The first byte of [p, e) that is not valid UTF-8, or null. ASCII goes by in blocks; only
+// the runs of blocks that hold other bytes are decoded. A run starts after an ASCII block
+// (or at p) and ends before one (or at e), so it never starts or ends inside a sequence.
+const char* FirstInvalidUtf8(const char* p, const char* e) {
+  constexpr std::size_t kRun = bb::kStride;
+  const char* q = p;
+  while (q < e) {
+    while (q + kRun <= e && !bb::AnyHigh64(q)) q += kRun;
+    if (q == e) break;
+    const char* r = q + kRun;
+    while (r + kRun <= e && bb::AnyHigh64(r)) r += kRun;
+    if (r + kRun > e) r = e;
+    const auto* s = reinterpret_cast<const std::uint8_t*>(q);
+    if (const std::uint8_t* bad = u8_check(s, static_cast<std::size_t>(r - q)))
+      return q + (bad - s);
+    q = r;
+  }
+  return nullptr;
+}
+
+// How much of the n bytes at p to decode now: all but a multibyte sequence cut off at the end.
+std::size_t CompleteUtf8(const char* p, std::size_t n) {
+  std::size_t i = n;
+  std::size_t continuation = 0;
+  while (i > 0 && continuation < 3 && (static_cast<unsigned char>(p[i - 1]) & 0xC0) == 0x80) {
+    --i;
+    ++continuation;
+  }
+  if (i == 0) return n;
+  const auto lead = static_cast<unsigned char>(p[i - 1]);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  return continuation + 1 < length ? i - 1 : n;
+}
+
+class Iconv {
+ public:
+  Iconv(const std::string& from, const std::string& path)
+      : cd_(iconv_open("UTF-8", from.c_str())) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1))
+      throw Error("Cannot read " + path + ": the locale's codeset " + from + " is not supported");
+  }
+  ~Iconv() { iconv_close(cd_); }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+class PosixTextFile final : public TextFile {
+ public:
+  PosixTextFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ~PosixTextFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixTextFile(const PosixTextFile&) = delete;
+  PosixTextFile& operator=(const PosixTextFile&) = delete;
+
+  void CheckReadable() {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) throw SystemError("Cannot open " + path_, errno);
+    // open() gives a directory to a reader without complaint; its read() fails only later.
+    if (S_ISDIR(st.st_mode)) throw SystemError("Cannot open " + path_, EISDIR);
+  }
+
+  void ReadAllLines(std::string& out) override {
+    codeset_ = LocaleCodeset();
+    Reserve(out);
+    LineWriter writer(out);
+    if (IsUtf8(codeset_))
+      ReadUtf8(writer);
+    else
+      ReadConverted(writer);
+    writer.Finish();
+  }
+
+  void Close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) throw SystemError("Cannot close " + path_, errno);
+  }
+
+ private:
+  // Room for the file and some line ends and separators gained on the way, so that the text
+  // is not copied to a larger block (which would hold it twice) while it is read or normalised.
+  void Reserve(std::string& out) {
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
+    const auto size = static_cast<std::size_t>(st.st_size);
+    const std::size_t want = out.size() + size + size / 8 + 64;
+    if (want > out.capacity()) out.reserve(want);
+    AdviseHugePages(out.data() + out.size(), out.capacity() - out.size());
+  }
+
+  // Filling a large text page by page costs a fault per 4 KiB, which on a virtual machine
+  // can take longer than the rest of the reading; large pages make that a fault per 2 MiB.
+  static void AdviseHugePages(char* from, std::size_t length) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kPage = 4096;
+    if (length < (std::size_t{8} << 20)) return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(from) + kPage - 1) & ~(kPage - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(from) + length;
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // advice only
+#else
+    (void)from;
+    (void)length;
+#endif
+  }
+
+  // Fills buf with up to kChunk bytes; 0 at the end of the file.
+  std::size_t ReadChunk(char* buf) {
+    for (;;) {
+      const ssize_t got = ::read(fd_, buf, kChunk);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno != EINTR) throw SystemError("Cannot read " + path_, errno);
+    }
+  }
+
+  [[noreturn]] void Invalid(std::uint64_t offset) const {
+    throw Error("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
+                " is not valid " + codeset_ + " text");
+  }
+
+  void ReadUtf8(LineWriter& writer) {
+    auto buf = std::make_unique_for_overwrite<char[]>(kChunk + kCarry);
+    std::size_t carry = 0;
+    std::uint64_t offset = 0;  // of buf[0] in the file
+    for (;;) {
+      const std::size_t got = ReadChunk(buf.get() + carry);
+      const std::size_t n = carry + got;
+      const std::size_t cut = got == 0 ? n : CompleteUtf8(buf.get(), n);
+      if (const char* bad = FirstInvalidUtf8(buf.get(), buf.get() + cut))
+        Invalid(offset + static_cast<std::uint64_t>(bad - buf.get()));
+      writer.Feed(buf.get(), buf.get() + cut);
+      if (got == 0) return;
+      carry = n - cut;
+      std::memmove(buf.get(), buf.get() + cut, carry);
+      offset += cut;
+    }
+  }
+
+  void ReadConverted(LineWriter& writer) {
+    Iconv cd(codeset_, path_);
+    auto buf = std::make_unique_for_overwrite<char[]>(kChunk + kCarry);
+    auto converted = std::make_unique_for_overwrite<char[]>(kChunk);
+    std::size_t carry = 0;
+    std::uint64_t offset = 0;
+    for (;;) {
+      const std::size_t got = ReadChunk(buf.get() + carry);
+      char* in = buf.get();
+      std::size_t inLeft = carry + got;
+      while (inLeft > 0) {
+        char* o = converted.get();
+        std::size_t outLeft = kChunk;
+        const std::size_t r = iconv(cd.get(), &in, &inLeft, &o, &outLeft);
+        const int err = errno;
+        writer.Feed(converted.get(), o);
+        if (r != static_cast<std::size_t>(-1)) break;
+        if (err == E2BIG) continue;
+        if (err == EINVAL && got != 0 && inLeft <= kCarry) break;  // cut off: wait for the rest
+        Invalid(offset + static_cast<std::uint64_t>(in - buf.get()));
+      }
+      if (got == 0) {
+        char* o = converted.get();
+        std::size_t outLeft = kChunk;
+        iconv(cd.get(), nullptr, nullptr, &o, &outLeft);
+        writer.Feed(converted.get(), o);
+        return;
+      }
+      offset += static_cast<std::uint64_t>(in - buf.get());
+      carry = inLeft;
+      std::memmove(buf.get(), in, carry);
+    }
+  }
+
   std::string path_;
-  FILE* f_;
+  int fd_;
+  std::string codeset_;
 };
 
 }  // namespace
 
 std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) throw SystemError("Cannot open " + path, errno);
-  return std::make_unique<PosixTextFile>(path, f);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw SystemError("Cannot open " + path, errno);
+  std::unique_ptr<PosixTextFile> file;
+  try {
+    file = std::make_unique<PosixTextFile>(path, fd);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  file->CheckReadable();
+  return file;
 }
 
 }  // namespace vandrel::platform

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "execution/script_batches.h"
+#include "platform/error.h"
+#include "platform/text_file.h"
+#include "splitting/reference_split.h"
+#include "support/temp_folder.h"
+
+namespace vandrel::testing {
+namespace {
+
+using Pieces = std::vector<std::string>;
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::string text;
+  auto file = platform::OpenTextFile(path.string());
+  file->ReadAllLines(text);
+  file->Close();
+  return text;
+}
+
+Pieces Cut(std::string& text) {
+  NormalizarSeparadores(text);
+  Pieces pieces;
+  for (std::string_view piece : CortarLotes(text)) pieces.emplace_back(piece);
+  return pieces;
+}
+
+// The message of the Error that `action` throws, or "" when it throws none.
+template <typename F>
+std::string ErrorOf(F action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+class CtypeLocale {
+ public:
+  explicit CtypeLocale(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~CtypeLocale() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string saved_;
+  bool ok_;
+};
+
+// Files as written on disk, cut the way a script run cuts them.
+TEST(SplittingTest, EdgeCasesThroughRealFiles) {
+  struct Row {
+    const char* name;
+    std::string file;
+    Pieces pieces;
+  };
+  const std::vector<Row> rows = {
+      {"upper_case", "A\r\nGO\r\nB\r\nGO\r\n", {"A", "\r\nB", "\r\n"}},
+      {"mixed_case_leaves_stray_cr", "A\r\ngo\r\nB\r\nGo\r\n", {"A\r", "\r\nB\r", "\r\n"}},
+      {"gO_too", "A\r\ngO\r\nB\r\n", {"A\r", "\r\nB\r\n"}},
+      {"no_separator", "A\r\nB\r\n", {"A\r\nB\r\n"}},
+      {"last_batch_without_separator", "A\r\nGO\r\nB\r\n", {"A", "\r\nB\r\n"}},
+      {"first_line_is_not_a_separator", "GO\r\nA\r\nGO\r\n", {"GO\r\nA", "\r\n"}},
+      {"first_line_lower_case", "go\r\nA\r\n", {"go\r\nA\r\n"}},
+      {"goto_cut_after_two_letters", "A\r\nGOTO x\r\nB\r\nGO\r\n", {"A", "TO x\r\nB", "\r\n"}},
+      {"go_underscore", "A\r\ngo_x\r\nB\r\nGO\r\n", {"A\r", "_x\r\nB", "\r\n"}},
+      {"repeat_count_not_read", "A\r\nGO 5\r\nB\r\nGO\r\n", {"A", " 5\r\nB", "\r\n"}},
+      {"indented", "A\r\n  GO\r\nB\r\nGO\r\n", {"A\r\n  GO\r\nB", "\r\n"}},
+      {"tab_indented", "A\r\n\tgo\r\n", {"A\r\n\tgo\r\n"}},
+      {"two_in_a_row", "A\r\nGO\r\nGO\r\nB\r\nGO\r\n", {"A", "", "\r\nB", "\r\n"}},
+      {"word_starting_with_go", "A\r\ngood\r\n", {"A\r", "od\r\n"}},
+      {"lf_only_upper_case", "A\nGO\nB\nGO\n", {"A\nGO\nB\nGO\n\r\n"}},
+      {"lf_only_lower_case", "A\ngo\nB\ngo\n", {"A", "\nB", "\n\r\n"}},
+      {"cr_only_upper_case", "A\rGO\rB\rGO\r", {"A", "\r\nB", "\r\n"}},
+      {"cr_only_lower_case", "A\rgo\rB\rGo\r", {"A\r", "\r\nB\r", "\r\n"}},
+      {"no_final_line_end", "A\r\nGO", {"A", "\r\n"}},
+      {"no_final_line_end_after_lf", "A\nB", {"A\nB\r\n"}},
+      {"empty_file", "", {}},
+      {"empty_lines", "\r\n\r\r\n", {"\r\n\r\n\r\n"}},
+      {"bom_is_text", "\xEF\xBB\xBFGO\r\nA\r\nGO\r\n", {"\xEF\xBB\xBFGO\r\nA", "\r\n"}},
+      {"utf8_text", "-- \xC3\xB1" "and\xC3\xBA\r\nGO\r\n", {"-- \xC3\xB1" "and\xC3\xBA", "\r\n"}},
+  };
+  TempFolder folder;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string text = ReadFile(folder.Write(std::string(row.name) + ".sql", row.file));
+    EXPECT_EQ(Cut(text), row.pieces);
+  }
+}
+
+TEST(SplittingTest, ReadingAppendsAndPiecesPointIntoTheText) {
+  TempFolder folder;
+  std::string text = "kept";
+  auto file = platform::OpenTextFile(folder.Write("a.sql", "\nA\r\nGO\r\nB").string());
+  file->ReadAllLines(text);
+  EXPECT_EQ(text, "kept\nA\r\nGO\r\nB\r\n");
+  const auto pieces = CortarLotes(text);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[1].data(), text.data() + 10);
+  file->Close();
+}
+
+// Random texts over the letters that matter, against the literal nine passes and split.
+TEST(SplittingTest, NormaliseAndCutMatchTheLiteralPasses) {
+  static constexpr char kAlphabet[] = {'A', 'g', 'G', 'o', 'O', '\r', '\n', ' '};
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<int> letter(0, 7);
+  std::uniform_int_distribution<int> length(0, 160);  // several 64-byte strides
+  for (int round = 0; round < 200000; ++round) {
+    std::string text(static_cast<std::size_t>(length(random)), ' ');
+    for (char& c : text) c = kAlphabet[letter(random)];
+    std::string normalised = text;
+    NormalizarSeparadores(normalised);
+    const std::string expected = ReferenceNormalise(text);
+    ASSERT_EQ(normalised, expected) << "round " << round;
+    // The split on its own takes any text, not only normalised ones.
+    for (const std::string* input : {&std::as_const(text), &expected}) {
+      const auto pieces = CortarLotes(*input);
+      ASSERT_EQ(Pieces(pieces.begin(), pieces.end()), ReferenceSplit(*input)) << "round " << round;
+    }
+  }
+}
+
+// The reader against the literal line rule, with line ends and multibyte characters on the
+// boundaries of the blocks it reads in.
+TEST(SplittingTest, ReadingMatchesTheLiteralLineRule) {
+  TempFolder folder;
+  static const std::vector<std::string> kPieces = {"A", "g", "O", "\r", "\n", " ", "\xC3\xA9",
+                                                   "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
+  std::mt19937 random(7);
+  std::uniform_int_distribution<std::size_t> piece(0, kPieces.size() - 1);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes;
+    const std::size_t count = static_cast<std::size_t>(round % 60);
+    for (std::size_t i = 0; i < count; ++i) bytes += kPieces[piece(random)];
+    ASSERT_EQ(ReadFile(folder.Write("r.sql", bytes)), ReferenceLines(bytes)) << "round " << round;
+  }
+  // Whatever power of two the reader's blocks are, something straddles each boundary.
+  for (const std::string straddler :
+       {"\r", "\r\n", "\n\r", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"}) {
+    for (std::size_t before = 1; before <= straddler.size(); ++before) {
+      std::string bytes(std::size_t{1} << 21, 'x');
+      for (std::size_t boundary = 1 << 10; boundary < bytes.size(); boundary <<= 1)
+        bytes.replace(boundary - before, straddler.size(), straddler);
+      ASSERT_EQ(ReadFile(folder.Write("big.sql", bytes)), ReferenceLines(bytes))
+          << ::testing::PrintToString(straddler) << " from " << before << " before";
+    }
+  }
+}
+
+TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
+  TempFolder folder;
+  struct Row {
+    std::string bytes;
+    std::size_t offset;
+  };
+  const std::string far(300000, 'a');
+  const std::vector<Row> rows = {
+      {"A\r\nB\xC3(", 4},            // a lead byte without its continuation
+      {"AB\xE2\x82", 2},             // a sequence cut off by the end of the file
+      {"\xC0\x80", 0},               // overlong
+      {"xy\xED\xA0\x80", 2},         // surrogate
+      {"\xF4\x90\x80\x80", 0},       // beyond U+10FFFF
+      {"z\x80", 1},                  // continuation byte alone
+      {far + "\xFF" + far, 300000},  // far into the file
+  };
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    CtypeLocale ctype(locale);
+    ASSERT_TRUE(ctype.ok()) << locale;
+    for (const Row& row : rows) {
+      const auto path = folder.Write("bad.sql", row.bytes).string();
+      EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
+                "Cannot read " + path + ": the byte at offset " + std::to_string(row.offset) +
+                    " is not valid UTF-8 text")
+          << locale;
+    }
+  }
+}
+
+// The single-byte code page of the Windows program, as a locale made by scripts/setup.
+TEST(SplittingTest, SingleByteLocaleIsConverted) {
+  CtypeLocale ctype("es_ES.CP1252");
+  if (!ctype.ok()) GTEST_SKIP() << "locale es_ES.CP1252 missing: run scripts/setup";
+  TempFolder folder;
+  EXPECT_EQ(ReadFile(folder.Write("latin.sql", "caf\xE9\r\ngo \x80\rx")),
+            "caf\xC3\xA9\r\ngo \xE2\x82\xAC\r\nx\r\n");
+  const auto path = folder.Write("bad.sql", "AB\r\n\x81").string();
+  EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
+            "Cannot read " + path + ": the byte at offset 4 is not valid CP1252 text");
+}
+
+TEST(SplittingTest, MissingFileOrDirectoryCannotBeOpened) {
+  TempFolder folder;
+  const std::string missing = (folder.path() / "missing.sql").string();
+  EXPECT_EQ(ErrorOf([&] { platform::OpenTextFile(missing); }),
+            "Cannot open " + missing + ": No such file or directory");
+  std::filesystem::create_directory(folder.path() / "dir.sql");
+  const std::string dir = (folder.path() / "dir.sql").string();
+  EXPECT_EQ(ErrorOf([&] { platform::OpenTextFile(dir); }),
+            "Cannot open " + dir + ": Is a directory");
+}
+
+}  // namespace
+}  // namespace vandrel::testing
