@@ -26,6 +26,7 @@ std::string CheckEnding(ExitStatus status, const std::vector<Box>& boxes) {
   for (const Box& b : boxes) shown += "\n[" + b.title + "] " + b.prompt.substr(0, 500);
   switch (status) {
     case ExitStatus::Finished:
+    case ExitStatus::Access:
       if (boxes.empty()) return "";
       break;
     case ExitStatus::Failed:
