@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/recording.h"
+
 #include "backends.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
@@ -8,15 +10,6 @@
 namespace vandrel::testing {
 namespace {
 
-template <class Fn>
-std::string ErrorOf(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.Description();
-  }
-  return "no error";
-}
 
 TEST(ServerConnection, LostConnectionFailsEveryOperation) {
   for (const std::string driver : {"postgres", "odbc"}) {

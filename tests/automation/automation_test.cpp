@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/recording.h"
+
 #include "platform/ado/connection.h"
 #include "platform/automation/object.h"
 #include "platform/error.h"
@@ -7,15 +9,8 @@
 namespace vandrel::automation {
 namespace {
 
-template <class Fn>
-std::string ErrorOf(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e.Description();
-  }
-  return "no error";
-}
+using vandrel::testing::ErrorOf;
+
 
 TEST(Registry, CreatesRegisteredClassesAndNamesWhatFails) {
   RegisterClass("Test.Command", [] { return std::make_shared<ado::Command>(); });

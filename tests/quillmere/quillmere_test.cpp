@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/recording.h"
+
 #include <filesystem>
 
 #include "platform/ado/connection.h"
@@ -48,15 +50,6 @@ class QuillmereTest : public ::testing::Test {
     Args none;
     return byEntity->Invoke("GetAssemblyConnection", InvokeKind::MethodOrPropertyGet, none)
         .AsObject();
-  }
-  template <class Fn>
-  static std::string ErrorOf(Fn fn) {
-    try {
-      fn();
-    } catch (const Error& e) {
-      return e.Description();
-    }
-    return "no error";
   }
   std::string Ini() const { return folder.str() + "/Corvessa/quillmereconfig.ini"; }
 

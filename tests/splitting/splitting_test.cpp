@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/recording.h"
+
 #include <clocale>
 #include <filesystem>
 #include <random>
@@ -33,16 +35,6 @@ Pieces Cut(std::string& text) {
   return pieces;
 }
 
-// The message of the Error that `action` throws, or "" when it throws none.
-template <typename F>
-std::string ErrorOf(F action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return "";
-}
 
 class CtypeLocale {
  public:

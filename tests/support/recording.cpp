@@ -46,4 +46,13 @@ std::optional<ExitStatus> Ends(const std::function<void()>& fn) {
   return std::nullopt;
 }
 
+std::string ErrorOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Error& e) {
+    return e.Description();
+  }
+  return "no error";
+}
+
 }  // namespace vandrel::testing

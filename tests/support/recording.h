@@ -58,4 +58,7 @@ class RecordingDesktop final : public shell::Desktop {
 // Runs `fn`; returns the exit status if it ended the program, nothing if it returned.
 std::optional<ExitStatus> Ends(const std::function<void()>& fn);
 
+// The description of the Error that `fn` throws, or "no error".
+std::string ErrorOf(const std::function<void()>& fn);
+
 }  // namespace vandrel::testing

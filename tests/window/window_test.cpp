@@ -1,0 +1,325 @@
+// The window on Qt's offscreen platform, with the real timer, list, labels, progress bar,
+// message boxes and clipboard. Only the person pressing OK is stood in for.
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "Mod_Main.h"
+#include "platform/automation/object.h"
+#include "platform/error.h"
+#include "quillmere/quillmere.h"
+#include "shell/qt/progress_bar.h"
+#include "shell/qt/qt_desktop.h"
+#include "shell/qt/vandrel.h"
+#include "support/recording.h"
+#include "support/temp_folder.h"
+
+// Fontconfig keeps a cache for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace vandrel::shell {
+namespace {
+
+using testing::Box;
+using testing::FolderEnv;
+using testing::ModuleFixture;
+using testing::TempFolder;
+
+void Pump(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The real desktop, except that a box is recorded and "closed" by `on_box` instead of
+// waiting for a person.
+class PressingOk final : public Desktop {
+ public:
+  std::vector<Box> boxes;
+  std::function<void()> on_box;
+  void ClipboardClear() override { real_.ClipboardClear(); }
+  void ClipboardSetText(const std::string& text) override { real_.ClipboardSetText(text); }
+  void DoEvents() override { real_.DoEvents(); }
+
+ protected:
+  void ShowBox(const std::string& prompt, int style, const std::string& title) override {
+    boxes.push_back({prompt, style, title});
+    if (on_box) on_box();
+  }
+
+ private:
+  QtDesktop real_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "window_test";
+      static char* argv[] = {name, nullptr};
+      new QApplication(argc, argv);
+      QApplication::setQuitOnLastWindowClosed(false);
+    }
+    quillmere::Register();
+  }
+
+  TempFolder folder;
+  FolderEnv env{folder.str()};
+  PressingOk desktop;
+  ModuleFixture module{&env, &desktop};
+};
+
+bool ManagerAvailable() {
+  try {
+    automation::CreateObject("Quillmere.QuillMain");
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Layout, texts and fonts, and the load event's work before the first paint.
+TEST_F(WindowTest, OpensAsDesigned) {
+  ListaScripts.assign(3, {"x.sql", "CATALOGOS"});
+  Vandrel window(desktop);
+  EXPECT_EQ(1u, ListaScripts.size());
+  EXPECT_EQ("", ListaScripts[0].Archivo);
+  EXPECT_EQ(Text("v.2.0.1"), window.Lbl_AppVer->text());  // before the window is shown
+
+  window.ShowCentred();
+  EXPECT_EQ(Text("Vandrel"), window.windowTitle());
+  EXPECT_EQ(QSize(478, 246), window.size());
+  const QRect screen = window.screen()->availableGeometry();
+  EXPECT_LE(std::abs(window.frameGeometry().center().x() - screen.center().x()), 1);
+  EXPECT_LE(std::abs(window.frameGeometry().center().y() - screen.center().y()), 1);
+  EXPECT_FALSE(window.isMaximized() || window.isMinimized());
+
+  EXPECT_EQ(QRect(2, 2, 473, 63), window.Shp1->geometry());
+  EXPECT_EQ(2, window.Shp1->lineWidth());
+  EXPECT_EQ(QRect(16, 20, 366, 19), window.Label1->geometry());
+  EXPECT_EQ(Text("Vandrel de Base de Datos de Corvessa"), window.Label1->text());
+  const QRect version = window.Lbl_AppVer->geometry();
+  EXPECT_EQ(QPoint(418, 44), version.topLeft());
+  EXPECT_EQ(16, version.height());
+  EXPECT_GE(version.width(), std::max(45, window.Lbl_AppVer->sizeHint().width()));
+  EXPECT_EQ(QRect(36, 76, 397, 121), window.List1->geometry());
+  EXPECT_EQ(0, window.List1->count());
+  EXPECT_EQ(QRect(36, 206, 397, 14), window.Lbl_StatusPrg->geometry());
+  EXPECT_EQ(Text("Preparando ..."), window.Lbl_StatusPrg->text());
+  EXPECT_EQ(Qt::AlignCenter, window.Lbl_StatusPrg->alignment());
+  EXPECT_EQ(QRect(6, 224, 455, 7), window.prgbar->geometry());
+
+  struct Expected {
+    QLabel* label;
+    double points;
+  };
+  for (const Expected& e : {Expected{window.Label1, 12}, Expected{window.Lbl_AppVer, 9.75},
+                            Expected{window.Lbl_StatusPrg, 9}}) {
+    const QFont font = e.label->font();
+    EXPECT_EQ(Text("Tahoma"), font.family()) << e.label->objectName().toStdString();
+    EXPECT_DOUBLE_EQ(e.points, font.pointSizeF());
+    EXPECT_EQ(QFont::Bold, font.weight());
+    EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+  }
+
+  EXPECT_FLOAT_EQ(0.0001f, window.prgbar->Min());
+  EXPECT_FLOAT_EQ(100.0f, window.prgbar->Max());
+  EXPECT_EQ(0, window.prgbar->value());
+  EXPECT_TRUE(window.Timer1->isActive());
+  EXPECT_EQ(2000, window.Timer1->interval());
+  for (int side : {16, 24, 32, 48}) {
+    EXPECT_EQ(QSize(side, side), window.windowIcon().actualSize(QSize(side, side)));
+  }
+
+  // Nothing reacts to resizing.
+  window.resize(900, 700);
+  Pump(50);
+  EXPECT_EQ(QRect(36, 76, 397, 121), window.List1->geometry());
+  EXPECT_EQ(QRect(6, 224, 455, 7), window.prgbar->geometry());
+}
+
+// The five operations on the controls, and the progress control's refusals.
+TEST_F(WindowTest, StatusSurfaceActsOnTheControls) {
+  Vandrel window(desktop);
+  StatusSurface& surface = window;
+  surface.AddListEntry("CATALOGOS_01.sql");
+  surface.AddListEntry("INTERNOS_01.sql");
+  ASSERT_EQ(2, window.List1->count());
+  EXPECT_EQ(Text("INTERNOS_01.sql"), window.List1->item(1)->text());
+  surface.ClearList();
+  EXPECT_EQ(0, window.List1->count());
+  surface.SetStatusText("Ejecutando actualización 1 de 3");
+  EXPECT_EQ(Text("Ejecutando actualización 1 de 3"), window.Lbl_StatusPrg->text());
+
+  surface.SetProgressMax(1);
+  surface.SetProgressValue(1);
+  EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());  // full
+  surface.SetProgressMax(4);
+  surface.SetProgressValue(2);
+  EXPECT_FLOAT_EQ(2.0f, window.prgbar->Value());
+  EXPECT_NEAR(ProgressBar::kSteps / 2, window.prgbar->value(), 1);
+
+  for (const auto& refused : std::vector<std::function<void()>>{
+           [&] { surface.SetProgressMax(0.0001f); }, [&] { surface.SetProgressMax(0); },
+           [&] { surface.SetProgressValue(5); }, [&] { surface.SetProgressValue(0); }}) {
+    try {
+      refused();
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_STREQ("Invalid property value", e.Description());
+    }
+    EXPECT_FLOAT_EQ(4.0f, window.prgbar->Max());
+    EXPECT_FLOAT_EQ(2.0f, window.prgbar->Value());
+  }
+}
+
+// Closing while waiting ends the program with 4 and runs nothing.
+TEST_F(WindowTest, CloseBeforeTheRunEndsWithoutRunning) {
+  folder.Write("CATALOGOS_01.sql", "CREATE TABLE t (a INT)\nGO\n");
+  Vandrel window(desktop);
+  window.ShowCentred();
+  QTimer::singleShot(100, &window, [&] { EXPECT_TRUE(window.close()); });
+  EXPECT_EQ(4, QApplication::exec());
+  EXPECT_FALSE(window.Timer1->isActive());
+  Pump(2200);  // past the designed tick
+  EXPECT_FALSE(window.RunStarted());
+  EXPECT_EQ(0, window.List1->count());
+  EXPECT_TRUE(desktop.boxes.empty());
+}
+
+// The real two-second timer ticks once, although the run keeps the event loop going for
+// longer than that; closing during the run is refused.
+TEST_F(WindowTest, TimerTicksOnceAndCloseIsRefusedDuringTheRun) {
+  folder.Write("CATALOGOS_01.sql", "CREATE TABLE t (a INT)\nGO\n");
+  setenv("ProgramFiles", (folder.str() + "/nowhere").c_str(), 1);
+  Vandrel window(desktop);
+  int ticks = 0;
+  int listed = 0;
+  QObject::connect(window.Timer1, &QTimer::timeout, [&] { ++ticks; });
+  QObject::connect(window.List1->model(), &QAbstractItemModel::rowsInserted,
+                   [&] { ++listed; });
+  bool close_accepted = true;
+  desktop.on_box = [&] {
+    if (desktop.boxes.size() > 1) return;
+    Pump(2500);
+    close_accepted = window.close();
+  };
+  window.ShowCentred();
+  QElapsedTimer clock;
+  clock.start();
+  // No connection can be had from a missing configuration: the run is cancelled.
+  EXPECT_EQ(2, QApplication::exec());
+  EXPECT_GE(clock.elapsed(), 1900);
+  EXPECT_EQ(1, ticks);
+  EXPECT_EQ(1, listed);
+  EXPECT_FALSE(close_accepted);
+  EXPECT_TRUE(window.RunEnded());
+  EXPECT_FALSE(window.Timer1->isActive());
+  ASSERT_FALSE(desktop.boxes.empty());
+  EXPECT_EQ(" Actualización Cancelada. ", desktop.boxes.back().prompt);
+}
+
+// What a box shows of a long text.
+TEST(BoundedBoxText, KeepsShortTextsAndCutsLongOnes) {
+  EXPECT_EQ("Error. Script: a.sql - Linea: 0", BoundedBoxText("Error. Script: a.sql - Linea: 0"));
+  EXPECT_EQ("uno\ndos\n", BoundedBoxText("uno\r\ndos\r\n"));
+  EXPECT_EQ("abc…\nde", BoundedBoxText("abcdef\nde", 20, 3));
+  EXPECT_EQ("a\nb\n…", BoundedBoxText("a\nb\nc\nd", 2, 10));
+  EXPECT_EQ("a\nb\n", BoundedBoxText("a\nb\n", 2, 10));
+  EXPECT_EQ("ñá…", BoundedBoxText("ñáé", 20, 2));  // never half a character
+
+  std::string batch;
+  for (int i = 0; batch.size() < 4'000'000; ++i) batch += "INSERT INTO t VALUES (" + std::to_string(i) + ");\r\n";
+  const std::string shown = BoundedBoxText(batch + std::string(3'000'000, 'x'));
+  EXPECT_LT(shown.size(), 20u * 104u);
+  EXPECT_EQ(0u, shown.find("INSERT INTO t VALUES (0);\nINSERT INTO t VALUES (1);\n"));
+}
+
+// A batch of megabytes: the box stays within the screen; the clipboard gets it whole.
+TEST_F(WindowTest, MegabyteBatchGivesABoxThatFitsAndAWholeClipboard) {
+  std::string batch = "INSERT INTO t VALUES ('" + std::string(3'000'000, 'x') + "')\r\n";
+  for (int i = 0; i < 50'000; ++i) batch += "INSERT INTO t VALUES (" + std::to_string(i) + ");\r\n";
+  QtDesktop real;
+  QSize box_size;
+  QRect screen;
+  QString box_title;
+  QTimer::singleShot(0, [&] {
+    for (int i = 0; i < 100 && QApplication::activeModalWidget() == nullptr; ++i) Pump(20);
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(nullptr, box);
+    Pump(100);
+    box_size = box->frameGeometry().size();
+    screen = box->screen()->availableGeometry();
+    box_title = box->windowTitle();
+    EXPECT_EQ(QMessageBox::Critical, box->icon());
+    EXPECT_EQ(Qt::ApplicationModal, box->windowModality());
+    box->button(QMessageBox::Ok)->click();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  real.MsgBox("Error de sintaxis Actualización Cancelada. Script: a.sql - Linea: 0" + batch,
+              vbCritical, std::string("¡Atencion!"));
+  EXPECT_LT(clock.elapsed(), 10000);
+  EXPECT_EQ(Text("¡Atencion!"), box_title);
+  EXPECT_TRUE(box_size.isValid());
+  EXPECT_LE(box_size.width(), screen.width());
+  EXPECT_LE(box_size.height(), screen.height());
+
+  real.ClipboardClear();
+  EXPECT_TRUE(QApplication::clipboard()->text().isEmpty());
+  real.ClipboardSetText(batch);
+  EXPECT_EQ(QString::fromStdString(batch), QApplication::clipboard()->text());
+}
+
+// A real run against SQLite files through the data-access manager.
+TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
+  if (!ManagerAvailable()) GTEST_SKIP() << "Quillmere.QuillMain is not built in";
+  const TempFolder program_files;
+  program_files.Write("Corvessa/catalogos.db", "");
+  program_files.Write("Corvessa/quillmereconfig.ini",
+                      "[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
+  setenv("ProgramFiles", program_files.str().c_str(), 1);
+  folder.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS t (a INT)\nGO\nINSERT INTO t VALUES (1)\nGO\n");
+  {
+    Vandrel window(desktop);
+    window.ShowCentred();
+    QTimer::singleShot(0, &window, [&] { window.Timer1_Timer(); });
+    EXPECT_EQ(0, QApplication::exec());
+    ASSERT_EQ(1, window.List1->count());
+    EXPECT_EQ(Text("CATALOGOS_01.sql"), window.List1->item(0)->text());
+    EXPECT_EQ(Text("Ejecutando actualización 1 de 1"), window.Lbl_StatusPrg->text());
+    EXPECT_FLOAT_EQ(1.0f, window.prgbar->Max());
+    EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());
+    EXPECT_TRUE(desktop.boxes.empty());
+  }
+  folder.Write("CATALOGOS_02.sql", "INSERT INTO t VALUES (2)\nGO\nINSERT INTO nada VALUES (3)\nGO\n");
+  InitModule();
+  Vandrel window(desktop);
+  window.ShowCentred();
+  QTimer::singleShot(0, &window, [&] { window.Timer1_Timer(); });
+  EXPECT_EQ(1, QApplication::exec());
+  ASSERT_EQ(1u, desktop.boxes.size());
+  EXPECT_EQ("¡Atencion!", desktop.boxes[0].title);
+  EXPECT_EQ(Text("INSERT INTO nada VALUES (3)\r\n"), QApplication::clipboard()->text());
+}
+
+}  // namespace
+}  // namespace vandrel::shell
