@@ -136,7 +136,7 @@ TEST_F(ExecutableTest, FailedRunBoxDismissedWithAKeyEndsWithOne) {
   const TempFolder folder;
   folder.Write("pf/Corvessa/catalogos.db", "");
   folder.Write("pf/Corvessa/quillmereconfig.ini", "[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
-  folder.Write("CATALOGOS_01.sql", "INSERT INTO nada VALUES (1)\nGO\n");
+  folder.Write("CATALOGOS_01.sql", "INSERT INTO nada VALUES (1)\r\nGO\r\n");
   std::vector<std::string> env = kUnderX;
   env.push_back("ProgramFiles=" + folder.str() + "/pf");
   int ticks = 0;

@@ -297,7 +297,7 @@ TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
   program_files.Write("Corvessa/quillmereconfig.ini",
                       "[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
   setenv("ProgramFiles", program_files.str().c_str(), 1);
-  folder.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS t (a INT)\nGO\nINSERT INTO t VALUES (1)\nGO\n");
+  folder.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS t (a INT)\r\nGO\r\nINSERT INTO t VALUES (1)\r\nGO\r\n");
   {
     Vandrel window(desktop);
     window.ShowCentred();
@@ -310,7 +310,7 @@ TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
     EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());
     EXPECT_TRUE(desktop.boxes.empty());
   }
-  folder.Write("CATALOGOS_02.sql", "INSERT INTO t VALUES (2)\nGO\nINSERT INTO nada VALUES (3)\nGO\n");
+  folder.Write("CATALOGOS_02.sql", "INSERT INTO t VALUES (2)\r\nGO\r\nINSERT INTO nada VALUES (3)\r\nGO\r\n");
   InitModule();
   Vandrel window(desktop);
   window.ShowCentred();
@@ -318,7 +318,7 @@ TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
   EXPECT_EQ(1, QApplication::exec());
   ASSERT_EQ(1u, desktop.boxes.size());
   EXPECT_EQ("¡Atencion!", desktop.boxes[0].title);
-  EXPECT_EQ(Text("INSERT INTO nada VALUES (3)\r\n"), QApplication::clipboard()->text());
+  EXPECT_EQ(Text("\r\nINSERT INTO nada VALUES (3)\r\n"), QApplication::clipboard()->text());
 }
 
 }  // namespace
