@@ -210,6 +210,16 @@ TEST_F(BadInputTest, ConfigurationFaultsCancelWithTheirCause) {
   }
 }
 
+TEST_F(BadInputTest, WrongPasswordIsRefusedWithoutShowingIt) {
+  if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+  program.Write("CATALOGOS_01.sql", "CREATE TABLE a(x INTEGER);\r\nGO\r\n");
+  Config("[CATALOGOS]\nTag=POSTGRESQL\nConnection=" + TestServer() + " user=vandrel_pw password=" +
+         kSecret + "\n");
+  EXPECT_EQ(Run(), ExitStatus::Cancelled);
+  EXPECT_SAYS(First(), "password authentication failed for user \"vandrel_pw\"");
+  EXPECT_SAYS(First(), "Entidad buscada:CATALOGOS\r\nin VandrelSQL.Mod_Main.EstablecerEntidad at line 80");
+}
+
 TEST_F(BadInputTest, ProgramFilesUnsetOrPointingNowhere) {
   program.Write("CATALOGOS_01.sql", "CREATE TABLE a(x INTEGER);\r\nGO\r\n");
   for (std::string where : {std::string(""), std::string("/no/such/folder")}) {
@@ -226,7 +236,7 @@ TEST_F(BadInputTest, DatabaseLockedByAnotherProgramBeyondTheWait) {
   ASSERT_EQ(sqlite3_open((programFiles.path() / "Corvessa/catalogos.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(Run(), ExitStatus::Failed);
-  EXPECT_SAYS(First(), "database is locked");
+  EXPECT_SAYS(First(), "database is locked (" + (programFiles.path() / "Corvessa/catalogos.db").string() + ")");
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   EXPECT_EQ(Tables(), 0);
