@@ -286,8 +286,8 @@ class QuillMain final : public Object {
 
 }  // namespace
 
-void Register() {
-  RegisterClass(kProgId, [] { return std::make_shared<QuillMain>(); });
-}
+void Register() { RegisterClass(kProgId, &Create); }
+
+ObjectPtr Create() { return std::make_shared<QuillMain>(); }
 
 }  // namespace quillmere

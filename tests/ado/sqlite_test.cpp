@@ -46,7 +46,7 @@ TEST(SqliteLock, AWriterHoldingTheDatabaseGivesAnErrorAfterTheWait) {
     db->BeginTrans();
     ADD_FAILURE() << "BeginTrans did not wait for the lock";
   } catch (const Error& e) {
-    EXPECT_STREQ(e.Description(), "database is locked");
+    EXPECT_EQ(std::string(e.Description()), "database is locked (" + path + ")");
   }
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::milliseconds(ado::kSqliteBusyMs - 200));

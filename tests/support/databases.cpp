@@ -76,10 +76,12 @@ PgDatabase::~PgDatabase() {
 
 std::string PgDatabase::conninfo() const { return TestServer() + " dbname=" + name_; }
 
-int64_t PgDatabase::Value(const std::string& sql) const {
-  auto conn = Connect(conninfo());
+int64_t PgDatabase::Value(const std::string& sql) const { return PgValue(conninfo(), sql); }
+
+int64_t PgValue(const std::string& conninfo, const std::string& sql) {
+  auto conn = Connect(conninfo);
   PGresult* result = PQexec(conn.get(), sql.c_str());
-  const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK;
+  const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
   std::string message = PQresultErrorMessage(result);
   int64_t value = -1;
   if (ok && PQntuples(result) > 0) value = std::strtoll(PQgetvalue(result, 0, 0), nullptr, 10);

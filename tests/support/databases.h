@@ -14,6 +14,9 @@ int64_t SqliteValue(const std::string& path, const std::string& sql);
 // The test server's connection string, or "" when the tests run without it.
 std::string TestServer();
 
+// The first column of the first row of `sql` on the server `conninfo` (-1 for no row).
+int64_t PgValue(const std::string& conninfo, const std::string& sql);
+
 // A database of its own on the test server, dropped on destruction.
 class PgDatabase {
  public:

@@ -104,8 +104,14 @@ std::vector<std::string> OdbcSecrets(const std::string& connstr) {
 }
 
 Error SqliteError(sqlite3* db, int rc) {
-  if (db != nullptr && sqlite3_errcode(db) != SQLITE_OK) return Error(sqlite3_errmsg(db));
-  return Error(sqlite3_errstr(rc));
+  if (db == nullptr || sqlite3_errcode(db) == SQLITE_OK) return Error(sqlite3_errstr(rc));
+  std::string text = sqlite3_errmsg(db);
+  // Another program holds the file: say which file, since the person must go and find it.
+  const int primary = sqlite3_errcode(db) & 0xff;
+  const char* file = sqlite3_db_filename(db, "main");
+  if ((primary == SQLITE_BUSY || primary == SQLITE_LOCKED) && file != nullptr && *file != '\0')
+    text += std::string(" (") + file + ")";
+  return Error(text);
 }
 
 Error PostgresError(pg_conn* conn, const pg_result* result,

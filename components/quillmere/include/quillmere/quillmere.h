@@ -19,11 +19,16 @@
 // shows a password.
 #pragma once
 
+#include "platform/automation/object.h"
+
 namespace quillmere {
 
 inline constexpr const char* kProgId = "Quillmere.QuillMain";
 
 // Adds "Quillmere.QuillMain" to the component registry.
 void Register();
+
+// A new manager, as CreateObject(kProgId) makes it; for classes that wrap the real one.
+vandrel::automation::ObjectPtr Create();
 
 }  // namespace quillmere

@@ -1,0 +1,2 @@
+SELECT ñandú;
+GO

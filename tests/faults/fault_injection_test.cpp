@@ -1,0 +1,86 @@
+// A whole multi-entity run with the Nth call to the file layer, the data-access manager or
+// a driver failing, for N = 1, 2, 3, ... until a run passes with no fault fired; each call
+// is failed once before it reaches the real one and once after it did. Every ending must
+// be one of the program's reports with its exit status, explaining the failure, and the
+// databases must hold each entity's work whole or not at all.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "Mod_Main.h"
+#include "faults/endings.h"
+#include "faults/faulty.h"
+#include "faults/workload.h"
+#include "quillmere/quillmere.h"
+#include "support/temp_folder.h"
+
+namespace vandrel::testing {
+namespace {
+
+class FaultInjectionTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  TempFolder program, programFiles;
+  std::unique_ptr<PgDatabase> pg;
+
+  void SetUp() override {
+    if (GetParam() == "POSTGRESQL") {
+      if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+      pg = std::make_unique<PgDatabase>();
+    }
+  }
+  void TearDown() override { quillmere::Register(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, FaultInjectionTest, ::testing::Values("SQLITE", "POSTGRESQL"));
+
+TEST_P(FaultInjectionTest, FailingEachCallInTurnLeavesEveryEntityWholeOrUntouched) {
+  Workload work(program.path(), programFiles.path(), pg.get(), "vf_" + std::to_string(getpid()));
+  FolderEnv folder(program.str());
+  folder.environ["ProgramFiles"] = programFiles.str();
+  FaultPlan plan;
+  FaultyEnv env(&folder, &plan);
+  RegisterFaultyManager(&plan);
+
+  int run = 0, fired = 0;
+  std::map<std::string, int> byCall;
+  for (bool after : {false, true}) {
+    for (int n = 1;; ++n) {
+      plan = FaultPlan{n, after, 0, {}};
+      work.WriteScripts(++run);
+      RecordingStatus window;
+      RecordingDesktop desktop;
+      std::optional<ExitStatus> ended;
+      {
+        ModuleFixture module(&env, &desktop);
+        ended = Ends([&] { EjecutarActualizaciones(window); });
+        ReleaseModule();
+      }
+      const std::string at = "call " + std::to_string(n) + (after ? " after" : " before") +
+                             " (" + (plan.fired.empty() ? "none fired" : plan.fired) + "): ";
+      ASSERT_TRUE(ended.has_value()) << at << "the run returned instead of ending";
+      const ExitStatus status = *ended;
+      EXPECT_EQ(CheckEnding(status, desktop.boxes), "") << at;
+      EXPECT_EQ(CheckNoSecret(desktop, work.secrets()), "") << at;
+      EXPECT_EQ(work.Check(run, status == ExitStatus::Finished), "") << at;
+      if (plan.fired.empty()) {
+        EXPECT_EQ(status, ExitStatus::Finished) << at;
+        EXPECT_GT(n, work.total_batches()) << "every batch goes through the driver";
+        break;
+      }
+      ++fired;
+      ++byCall[plan.fired.substr(0, plan.fired.find(' '))];
+      EXPECT_NE(status, ExitStatus::Finished) << at << "a failure went unreported";
+      ASSERT_FALSE(desktop.boxes.empty()) << at;
+      EXPECT_NE(desktop.boxes[0].prompt.find(kInjected), std::string::npos)
+          << at << "the first report does not explain the failure: " << desktop.boxes[0].prompt;
+      if (::testing::Test::HasFailure()) break;
+    }
+  }
+  std::string calls;
+  for (const auto& [call, count] : byCall) calls += " " + call + "=" + std::to_string(count);
+  std::printf("%s: %d faults injected over %d runs;%s\n", GetParam().c_str(), fired, run, calls.c_str());
+}
+
+}  // namespace
+}  // namespace vandrel::testing

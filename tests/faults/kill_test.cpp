@@ -1,0 +1,127 @@
+// The built program killed (SIGKILL) at random moments of a multi-entity run, several
+// copies at once: after each kill every entity holds all of a run's work or none of the
+// new run's, the SQLite files are sound, and the next run on the same folder succeeds.
+// VANDREL_LONG_TESTS=1 raises the number of kills from 60 to 1,000.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "faults/program.h"
+#include "faults/workload.h"
+#include "support/temp_folder.h"
+
+namespace vandrel::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Long() {
+  const char* v = std::getenv("VANDREL_LONG_TESTS");
+  return v != nullptr && std::string(v) == "1";
+}
+
+struct Tally {
+  std::atomic<int> killed{0};        // ended by the signal in the middle of the run
+  std::atomic<int> finishedFirst{0};  // the run was over before the kill landed
+  std::atomic<int> between{0};       // some entities committed, others not
+  std::mutex m;
+  std::vector<std::string> failures;
+  void Fail(std::string f) {
+    std::lock_guard<std::mutex> lock(m);
+    failures.push_back(std::move(f));
+  }
+};
+
+// Waits until the program shows its list (the run has begun); false when it ended first.
+bool RunBegins(const Program& vandrel, pid_t pid) {
+  while (vandrel.OutputSoFar().find("Buscando") == std::string::npos) {
+    siginfo_t info{};  // looked at, not reaped: Program::Wait collects it
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
+      return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  return true;
+}
+
+void Worker(int id, int kills, bool server, Tally& tally) {
+  TempFolder program, programFiles;
+  std::unique_ptr<PgDatabase> pg;
+  if (server) pg = std::make_unique<PgDatabase>();
+  const std::string app = "vk_" + std::to_string(getpid()) + "_" + std::to_string(id);
+  Workload work(program.path(), programFiles.path(), pg.get(), app, 2, 12, 8);
+  Program vandrel(VANDREL_EXE, program.path());
+  std::mt19937 random(1000 + static_cast<unsigned>(id));
+  const std::string where = "worker " + std::to_string(id) + ": ";
+  std::string secretProblem;
+
+  // A whole run, to see how long one lasts after its list is shown.
+  int run = 1;
+  work.WriteScripts(run);
+  const pid_t first = vandrel.Start(programFiles.str());
+  RunBegins(vandrel, first);
+  const auto began = Clock::now();
+  Outcome o = vandrel.Wait(first);
+  const auto length = Clock::now() - began;
+  if (o.exit != 0) return tally.Fail(where + "the first run failed: " + o.err);
+  if (auto p = work.Check(run, true); !p.empty()) return tally.Fail(where + p);
+
+  for (int k = 0; k < kills; ++k) {
+    work.WriteScripts(++run);
+    const pid_t pid = vandrel.Start(programFiles.str());
+    RunBegins(vandrel, pid);
+    std::uniform_int_distribution<long> at(0, std::chrono::duration_cast<std::chrono::microseconds>(length).count());
+    std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
+    kill(pid, SIGKILL);
+    o = vandrel.Wait(pid);
+    work.WaitForServer();
+    const bool finished = o.signal == 0;
+    if (finished && o.exit != 0) return tally.Fail(where + "run " + std::to_string(run) + " failed: " + o.err);
+    if (auto p = work.Check(run, finished); !p.empty())
+      return tally.Fail(where + "after the kill of run " + std::to_string(run) + ": " + p);
+    (finished ? tally.finishedFirst : tally.killed)++;
+    if (work.Committed(run) > 0 && work.Committed(run) < 4) tally.between++;
+
+    // The next run on the same folder, left alone.
+    work.WriteScripts(++run);
+    o = vandrel.Run(programFiles.str());
+    if (o.exit != 0) return tally.Fail(where + "the run after a kill ended with " + std::to_string(o.exit) + ": " + o.err);
+    if (auto p = work.Check(run, true); !p.empty()) return tally.Fail(where + p);
+    if (!ShowsNoSecret(o.out + o.err, work.secrets(), secretProblem)) return tally.Fail(where + secretProblem);
+  }
+}
+
+TEST(KillTest, EveryEntityAllOrNothingAfterSigkill) {
+  const bool server = !TestServer().empty();
+  const int workers = Long() ? 10 : 15;
+  const int each = Long() ? 100 : 4;
+  Tally tally;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < workers; ++w)
+    threads.emplace_back([&, w] {
+      try {
+        Worker(w, each, server, tally);
+      } catch (const std::exception& e) {
+        tally.Fail("worker " + std::to_string(w) + ": " + e.what());
+      }
+    });
+  for (auto& t : threads) t.join();
+  for (const auto& f : tally.failures) ADD_FAILURE() << f;
+  EXPECT_EQ(tally.killed + tally.finishedFirst, workers * each);
+  std::printf("kills: %d landed during the run (%d between two entities' commits), %d after it had finished; %s\n",
+              tally.killed.load(), tally.between.load(), tally.finishedFirst.load(),
+              server ? "SQLite and PostgreSQL" : "SQLite only (VANDREL_TEST_PG unset)");
+  EXPECT_GT(tally.killed, workers * each / 2) << "most kills should land during the run";
+}
+
+}  // namespace
+}  // namespace vandrel::testing

@@ -1,0 +1,47 @@
+// The built program, copied into a program folder of its own and started as a user would
+// start it without a display.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vandrel::testing {
+
+struct Outcome {
+  int exit = -1;    // exit status, or -1 when a signal ended it
+  int signal = 0;   // the signal that ended it
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+class Program {
+ public:
+  // Copies `executable` into `folder`, which becomes its program folder.
+  Program(const std::filesystem::path& executable, std::filesystem::path folder);
+
+  // Starts it in console mode with ProgramFiles set to `programFiles`. `limitKiB`, when
+  // not 0, is the address-space limit (ulimit -v) it starts under.
+  pid_t Start(const std::string& programFiles, long limitKiB = 0);
+  // Waits for the started program to end.
+  Outcome Wait(pid_t pid) const;
+  Outcome Run(const std::string& programFiles, long limitKiB = 0) {
+    return Wait(Start(programFiles, limitKiB));
+  }
+  // What the running program has written to stdout so far.
+  std::string OutputSoFar() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path exe_;
+};
+
+std::string Slurp(const std::filesystem::path& path);
+
+// True when `text` shows none of `secrets`; otherwise names the one it shows in `problem`.
+bool ShowsNoSecret(const std::string& text, const std::vector<std::string>& secrets,
+                   std::string& problem);
+
+}  // namespace vandrel::testing
