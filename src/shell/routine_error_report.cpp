@@ -7,10 +7,8 @@ namespace vandrel {
 std::string RoutineErrorPrompt(const TrappedError& error, std::string_view location,
                                const std::string* entity) {
   std::string prompt = error.description;
-  if (entity != nullptr) prompt += "Entidad buscada:" + *entity;
-  prompt += "\r\n";
-  prompt += location;
-  prompt += "at line " + std::to_string(error.line);
+  if (entity != nullptr) prompt.append("Entidad buscada:").append(*entity);
+  prompt.append("\r\n").append(location).append("at line ").append(std::to_string(error.line));
   return prompt;
 }
 
