@@ -22,12 +22,7 @@ class Backend {
   virtual std::string AbortingStatement() = 0;
 };
 
-// nullptr (and a skip reason) when VANDREL_TEST_PG is not set.
+// nullptr when VANDREL_TEST_PG is not set.
 std::unique_ptr<Backend> MakeBackend(const std::string& driver);
-
-// An ODBC connection string for `database` on the test server.
-std::string OdbcConnectionString(const std::string& database = "postgres");
-// Runs `sql` on the test server's maintenance database; throws on failure.
-void AdminExecute(const std::string& sql);
 
 }  // namespace vandrel::testing

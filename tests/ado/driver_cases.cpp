@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "backends.h"
-#include "platform/error.h"
+#include "support/recording.h"
 
 namespace vandrel::testing {
 namespace {
@@ -17,17 +17,6 @@ class DriverTest : public ::testing::TestWithParam<std::string> {
   std::string Count(const std::string& where = "") {
     return backend->Scalar("SELECT count(*) FROM t" + where);
   }
-  // The description of what `fn` throws; fails the test when it does not throw.
-  static std::string Thrown(const std::function<void()>& fn) {
-    try {
-      fn();
-    } catch (const Error& e) {
-      return e.Description();
-    }
-    ADD_FAILURE() << "no error";
-    return {};
-  }
-
   std::unique_ptr<Backend> backend;
   ado::ConnectionPtr db;
 };
@@ -35,7 +24,7 @@ class DriverTest : public ::testing::TestWithParam<std::string> {
 TEST_P(DriverTest, BatchWhoseThirdStatementFailsIsReported) {
   // Inside a transaction: the failure surfaces and rollback leaves nothing of the batch.
   EXPECT_EQ(db->BeginTrans(), 1);
-  const std::string error = Thrown([&] {
+  const std::string error = ErrorOf([&] {
     db->Execute(
         "CREATE TABLE t (a integer primary key);\nINSERT INTO t VALUES (1);\n"
         "INSERT INTO missing_table VALUES (2);\nINSERT INTO t VALUES (3);\n");
@@ -56,7 +45,7 @@ TEST_P(DriverTest, BatchWhoseThirdStatementFailsIsReported) {
 
   // After statements that return rows, the error comes with a later result (ODBC drivers
   // report it only when every result is walked).
-  const std::string late = Thrown([&] {
+  const std::string late = ErrorOf([&] {
     db->Execute("SELECT a FROM t; SELECT 2; INSERT INTO missing_table VALUES (2); SELECT 3");
   });
   EXPECT_NE(late.find("missing_table"), std::string::npos) << late;
@@ -72,7 +61,7 @@ TEST_P(DriverTest, RowsAreDiscardedBlankTextIsSkippedAndNulIsRefused) {
   db->Execute("  \r\n\t\r\n  ");
 
   const std::string withNul("INSERT INTO t VALUES (3);\0INSERT INTO t VALUES (4)", 50);
-  const std::string error = Thrown([&] { db->Execute(withNul); });
+  const std::string error = ErrorOf([&] { db->Execute(withNul); });
   EXPECT_NE(error.find("NUL character at offset 25"), std::string::npos) << error;
   EXPECT_EQ(Count(), "2");
 }
@@ -112,8 +101,8 @@ TEST_P(DriverTest, CommitOfATransactionTheEngineAbandonedFails) {
   db->Execute("CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (5)");
   db->BeginTrans();
   db->Execute("INSERT INTO t VALUES (6)");
-  const std::string cause = Thrown([&] { db->Execute(backend->AbortingStatement()); });
-  const std::string error = Thrown([&] { db->CommitTrans(); });
+  const std::string cause = ErrorOf([&] { db->Execute(backend->AbortingStatement()); });
+  const std::string error = ErrorOf([&] { db->CommitTrans(); });
   EXPECT_NE(error.find("rolled back"), std::string::npos) << error;
   EXPECT_NE(error.find(cause), std::string::npos) << error;
   EXPECT_EQ(Count(" WHERE a = 6"), "0");

@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "support/recording.h"
-
 #include "backends.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
-#include "platform/error.h"
+#include "quillmere/quillmere.h"
+#include "support/recording.h"
+#include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
-
 
 TEST(ServerConnection, LostConnectionFailsEveryOperation) {
   for (const std::string driver : {"postgres", "odbc"}) {
@@ -68,6 +67,30 @@ TEST(ScrubSecrets, PasswordValuesInEveryForm) {
   EXPECT_EQ(ado::ScrubSecrets("failed near \"hunter2\"", {"hunter2"}), "failed near \"***\"");
   EXPECT_EQ(ado::OdbcSecrets("Driver={A};PWD={a;b}}c}; Password = z ;Uid=u"),
             (std::vector<std::string>{"a;b}c", "z"}));
+}
+
+TEST(ServerConnection, QuillmerePostgresqlAndOdbcEntitiesConnect) {
+  if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+  using automation::Args;
+  using automation::InvokeKind;
+  TempFolder folder;
+  folder.Write("quillmereconfig.ini", "[INTERNOS]\nTag=POSTGRESQL\nConnection=" + TestServer() +
+                                          "\n[NCM]\nTag=ODBC\nConnection=" + OdbcConnectionString() + "\n");
+  quillmere::Register();
+  auto manager = automation::CreateObject("Quillmere.QuillMain");
+  Args path{folder.str() + "\\quillmereconfig.ini"}, none;
+  manager->Invoke("setParametersPath", InvokeKind::PropertyPut, path);
+  manager->Invoke("LoadParameters", InvokeKind::Method, none);
+  for (const char* entity : {"INTERNOS", "NCM"}) {
+    SCOPED_TRACE(entity);
+    Args args{entity};
+    auto byEntity = manager->Invoke("getDataConnectionByEntity", InvokeKind::Method, args).AsObject();
+    auto db = automation::QueryInterface<ado::Connection>(
+        byEntity->Invoke("GetAssemblyConnection", InvokeKind::PropertyGet, none).AsObject(), "Connection");
+    EXPECT_EQ(db->BeginTrans(), 1);
+    db->Execute("CREATE TEMP TABLE t (a int); INSERT INTO t VALUES (1); SELECT * FROM t");
+    db->CommitTrans();
+  }
 }
 
 }  // namespace

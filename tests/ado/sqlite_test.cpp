@@ -6,18 +6,14 @@
 
 #include "platform/ado/drivers.h"
 #include "platform/error.h"
+#include "support/recording.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
 
 std::string OpenError(const std::string& path) {
-  try {
-    ado::OpenSqlite(path);
-  } catch (const Error& e) {
-    return e.Description();
-  }
-  return "opened";
+  return ErrorOf([&] { ado::OpenSqlite(path); });
 }
 
 TEST(SqliteOpen, MissingFileIsNeverCreatedAndOtherFilesAreRefused) {
@@ -28,7 +24,7 @@ TEST(SqliteOpen, MissingFileIsNeverCreatedAndOtherFilesAreRefused) {
 
   EXPECT_EQ(OpenError(folder.Write("notes.db", std::string(4096, 'x')).string()),
             "file is not a database");
-  EXPECT_EQ(OpenError(folder.Write("empty.db", "").string()), "opened");
+  EXPECT_EQ(OpenError(folder.Write("empty.db", "").string()), "no error");
 }
 
 TEST(SqliteLock, AWriterHoldingTheDatabaseGivesAnErrorAfterTheWait) {
@@ -42,12 +38,7 @@ TEST(SqliteLock, AWriterHoldingTheDatabaseGivesAnErrorAfterTheWait) {
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
   const auto start = std::chrono::steady_clock::now();
-  try {
-    db->BeginTrans();
-    ADD_FAILURE() << "BeginTrans did not wait for the lock";
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.Description()), "database is locked (" + path + ")");
-  }
+  EXPECT_EQ(ErrorOf([&] { db->BeginTrans(); }), "database is locked (" + path + ")");
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::milliseconds(ado::kSqliteBusyMs - 200));
 

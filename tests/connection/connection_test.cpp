@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "Mod_Main.h"
 #include "quillmere/quillmere.h"
 #include "shell/identity.h"
@@ -11,21 +9,11 @@
 namespace vandrel::testing {
 namespace {
 
-// The real system with ProgramFiles set to a value of the test's own, or unset.
-class ProgramFilesEnv : public FolderEnv {
- public:
-  using FolderEnv::FolderEnv;
-  std::optional<std::string> programFiles;
-  std::string Environ(const std::string& name) override {
-    if (name == "ProgramFiles") return programFiles.value_or("");
-    return FolderEnv::Environ(name);
-  }
-};
-
 class EstablecerEntidadTest : public ::testing::Test {
  protected:
-  EstablecerEntidadTest() { env.programFiles = folder.str(); }
+  EstablecerEntidadTest() { ProgramFiles(folder.str()); }
   ~EstablecerEntidadTest() override { quillmere::Register(); }
+  void ProgramFiles(const std::string& value) { env.environ["ProgramFiles"] = value; }  // "" for unset
 
   void WriteIni(const std::string& ini) { folder.Write("Corvessa/quillmereconfig.ini", ini); }
   bool Call(std::string entity) { return EstablecerEntidad(entity); }
@@ -36,7 +24,7 @@ class EstablecerEntidadTest : public ::testing::Test {
   std::string Ini() const { return folder.str() + "/Corvessa/quillmereconfig.ini"; }
 
   TempFolder folder;
-  ProgramFilesEnv env{folder.str()};
+  FolderEnv env{folder.str()};
   RecordingDesktop desktop;
   ModuleFixture module{&env, &desktop};
   const bool registered = (quillmere::Register(), true);
@@ -94,7 +82,7 @@ TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLabelAndKeepsTheConnectio
   EXPECT_FALSE(Call("INTERNOS"));  // no section: the tag cannot be obtained
   EXPECT_FALSE(Call("NCM"));       // the database file is missing
 
-  env.programFiles = folder.str() + "/nada";
+  ProgramFiles(folder.str() + "/nada");
   EXPECT_FALSE(Call("CATALOGOS"));
 
   ASSERT_EQ(desktop.boxes.size(), 4u);
@@ -116,14 +104,14 @@ TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLabelAndKeepsTheConnectio
 
 TEST_F(EstablecerEntidadTest, TheConfigurationPathFollowsProgramFilesUnchanged) {
   // A trailing backslash doubles the separator; an unset variable leaves "\Corvessa\".
-  env.programFiles = folder.str() + "\\";
+  ProgramFiles(folder.str() + "\\");
   folder.Write("Corvessa/catalogos.db", "");
   WriteIni("[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
   EXPECT_TRUE(Call("CATALOGOS"));
 
-  env.programFiles = folder.str() + "/falta\\";
+  ProgramFiles(folder.str() + "/falta\\");
   EXPECT_FALSE(Call("CATALOGOS"));
-  env.programFiles.reset();
+  ProgramFiles("");
   EXPECT_FALSE(Call("CATALOGOS"));
   ASSERT_EQ(desktop.boxes.size(), 2u);
   EXPECT_EQ(desktop.boxes[0].prompt,

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "faults/program.h"
+#include "support/program.h"
 
 namespace vandrel::testing {
 namespace {
@@ -54,11 +54,10 @@ std::string CheckEnding(ExitStatus status, const std::vector<Box>& boxes) {
 }
 
 std::string CheckNoSecret(const RecordingDesktop& desktop, const std::vector<std::string>& secrets) {
-  std::string problem;
   for (const Box& b : desktop.boxes)
-    if (!ShowsNoSecret(b.title + "\n" + b.prompt, secrets, problem)) return "a box " + problem;
+    if (auto p = SecretShown(b.title + "\n" + b.prompt, secrets); !p.empty()) return "a box " + p;
   for (const std::string& c : desktop.clipboard_ops)
-    if (!ShowsNoSecret(c, secrets, problem)) return "the clipboard " + problem;
+    if (auto p = SecretShown(c, secrets); !p.empty()) return "the clipboard " + p;
   return "";
 }
 

@@ -1,5 +1,7 @@
 #include "faults/faulty.h"
 
+#include <type_traits>
+
 #include "platform/error.h"
 #include "quillmere/quillmere.h"
 
@@ -12,30 +14,30 @@ void FaultPlan::Call(const std::string& what, bool done) {
   throw Error(std::string(kInjected) + " en " + what + " (llamada " + std::to_string(calls) + ")");
 }
 
-template <class F>
-auto FaultyEnv::Counted(const std::string& what, F real) {
-  plan_->Call(what, false);
-  auto result = real();
-  plan_->Call(what, true);
-  return result;
-}
-
 namespace {
+
+// The real call `real`, counted as `what` before and after it.
+template <class F>
+auto Through(FaultPlan* plan, const std::string& what, F real) {
+  plan->Call(what, false);
+  if constexpr (std::is_void_v<decltype(real())>) {
+    real();
+    plan->Call(what, true);
+  } else {
+    auto result = real();
+    plan->Call(what, true);
+    return result;
+  }
+}
 
 class FaultyTextFile final : public platform::TextFile {
  public:
   FaultyTextFile(std::unique_ptr<platform::TextFile> real, FaultPlan* plan)
       : real_(std::move(real)), plan_(plan) {}
   void ReadAllLines(std::string& out) override {
-    plan_->Call("TextFile::ReadAllLines", false);
-    real_->ReadAllLines(out);
-    plan_->Call("TextFile::ReadAllLines", true);
+    Through(plan_, "TextFile::ReadAllLines", [&] { real_->ReadAllLines(out); });
   }
-  void Close() override {
-    plan_->Call("TextFile::Close", false);
-    real_->Close();
-    plan_->Call("TextFile::Close", true);
-  }
+  void Close() override { Through(plan_, "TextFile::Close", [&] { real_->Close(); }); }
 
  private:
   std::unique_ptr<platform::TextFile> real_;
@@ -45,26 +47,11 @@ class FaultyTextFile final : public platform::TextFile {
 class FaultyConnection final : public ado::Connection {
  public:
   FaultyConnection(ado::ConnectionPtr real, FaultPlan* plan) : real_(std::move(real)), plan_(plan) {}
-  int BeginTrans() override {
-    plan_->Call("Connection::BeginTrans", false);
-    const int level = real_->BeginTrans();
-    plan_->Call("Connection::BeginTrans", true);
-    return level;
-  }
-  void CommitTrans() override {
-    plan_->Call("Connection::CommitTrans", false);
-    real_->CommitTrans();
-    plan_->Call("Connection::CommitTrans", true);
-  }
-  void RollbackTrans() override {
-    plan_->Call("Connection::RollbackTrans", false);
-    real_->RollbackTrans();
-    plan_->Call("Connection::RollbackTrans", true);
-  }
+  int BeginTrans() override { return Through(plan_, "Connection::BeginTrans", [&] { return real_->BeginTrans(); }); }
+  void CommitTrans() override { Through(plan_, "Connection::CommitTrans", [&] { real_->CommitTrans(); }); }
+  void RollbackTrans() override { Through(plan_, "Connection::RollbackTrans", [&] { real_->RollbackTrans(); }); }
   void Execute(std::string_view text, int options) override {
-    plan_->Call("Connection::Execute", false);
-    real_->Execute(text, options);
-    plan_->Call("Connection::Execute", true);
+    Through(plan_, "Connection::Execute", [&] { real_->Execute(text, options); });
   }
 
  private:
@@ -77,9 +64,7 @@ class FaultyObject final : public automation::Object {
   FaultyObject(automation::ObjectPtr real, FaultPlan* plan) : real_(std::move(real)), plan_(plan) {}
   automation::Variant Invoke(const std::string& name, automation::InvokeKind kind,
                              automation::Args& args) override {
-    plan_->Call("Quillmere " + name, false);
-    automation::Variant result = real_->Invoke(name, kind, args);
-    plan_->Call("Quillmere " + name, true);
+    automation::Variant result = Through(plan_, "Quillmere " + name, [&] { return real_->Invoke(name, kind, args); });
     if (!result.IsObject() || !result.AsObject()) return result;
     if (auto connection = std::dynamic_pointer_cast<ado::Connection>(result.AsObject()))
       return automation::Variant(std::make_shared<FaultyConnection>(connection, plan_));
@@ -94,28 +79,25 @@ class FaultyObject final : public automation::Object {
 }  // namespace
 
 std::string FaultyEnv::ProgramFolder() {
-  return Counted("Env::ProgramFolder", [&] { return EnvWrapper::ProgramFolder(); });
+  return Through(plan_, "Env::ProgramFolder", [&] { return EnvWrapper::ProgramFolder(); });
 }
 std::string FaultyEnv::Dir(const std::string& pattern, int attributes) {
-  return Counted("Env::Dir", [&] { return EnvWrapper::Dir(pattern, attributes); });
+  return Through(plan_, "Env::Dir", [&] { return EnvWrapper::Dir(pattern, attributes); });
 }
 std::string FaultyEnv::DirNext() {
-  return Counted("Env::DirNext", [&] { return EnvWrapper::DirNext(); });
+  return Through(plan_, "Env::DirNext", [&] { return EnvWrapper::DirNext(); });
 }
 std::string FaultyEnv::Environ(const std::string& name) {
-  return Counted("Env::Environ", [&] { return EnvWrapper::Environ(name); });
+  return Through(plan_, "Env::Environ", [&] { return EnvWrapper::Environ(name); });
 }
 std::unique_ptr<platform::TextFile> FaultyEnv::OpenText(const std::string& path) {
-  auto file = Counted("Env::OpenText", [&] { return EnvWrapper::OpenText(path); });
+  auto file = Through(plan_, "Env::OpenText", [&] { return EnvWrapper::OpenText(path); });
   return std::make_unique<FaultyTextFile>(std::move(file), plan_);
 }
 
 void RegisterFaultyManager(FaultPlan* plan) {
   automation::RegisterClass(quillmere::kProgId, [plan] {
-    plan->Call("CreateObject", false);
-    auto real = quillmere::Create();
-    plan->Call("CreateObject", true);
-    return std::make_shared<FaultyObject>(real, plan);
+    return std::make_shared<FaultyObject>(Through(plan, "CreateObject", [] { return quillmere::Create(); }), plan);
   });
 }
 

@@ -36,8 +36,6 @@ class FaultyEnv : public platform::EnvWrapper {
   std::unique_ptr<platform::TextFile> OpenText(const std::string& path) override;
 
  private:
-  template <class F>
-  auto Counted(const std::string& what, F real);
   FaultPlan* plan_;
 };
 

@@ -4,7 +4,6 @@
 // VANDREL_LONG_TESTS=1 raises the number of kills from 60 to 1,000.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,8 +14,8 @@
 #include <random>
 #include <thread>
 
-#include "faults/program.h"
 #include "faults/workload.h"
+#include "support/program.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
@@ -44,10 +43,7 @@ struct Tally {
 // Waits until the program shows its list (the run has begun); false when it ended first.
 bool RunBegins(const Program& vandrel, pid_t pid) {
   while (vandrel.OutputSoFar().find("Buscando") == std::string::npos) {
-    siginfo_t info{};  // looked at, not reaped: Program::Wait collects it
-    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == pid)
-      return false;
+    if (Program::Ended(pid)) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   return true;
@@ -62,7 +58,6 @@ void Worker(int id, int kills, bool server, Tally& tally) {
   Program vandrel(VANDREL_EXE, program.path());
   std::mt19937 random(1000 + static_cast<unsigned>(id));
   const std::string where = "worker " + std::to_string(id) + ": ";
-  std::string secretProblem;
 
   // A whole run, to see how long one lasts after its list is shown.
   int run = 1;
@@ -96,7 +91,7 @@ void Worker(int id, int kills, bool server, Tally& tally) {
     o = vandrel.Run(programFiles.str());
     if (o.exit != 0) return tally.Fail(where + "the run after a kill ended with " + std::to_string(o.exit) + ": " + o.err);
     if (auto p = work.Check(run, true); !p.empty()) return tally.Fail(where + p);
-    if (!ShowsNoSecret(o.out + o.err, work.secrets(), secretProblem)) return tally.Fail(where + secretProblem);
+    if (auto p = SecretShown(o.out + o.err, work.secrets()); !p.empty()) return tally.Fail(where + p);
   }
 }
 

@@ -5,32 +5,28 @@
 
 #include <fstream>
 
-#include "faults/program.h"
-#include "support/databases.h"
+#include "support/program.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
 
 TEST(MemoryLimitTest, ScriptLargerThanTheMemoryIsReported) {
-  TempFolder program, programFiles;
-  programFiles.Write("Corvessa/catalogos.db", "");
-  programFiles.Write("Corvessa/quillmereconfig.ini", "[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
-  program.Write("CATALOGOS_01.sql", "CREATE TABLE a(x INTEGER);\r\nGO\r\n");
+  const Installation inst({"CATALOGOS"});
+  inst.program.Write("CATALOGOS_01.sql", "CREATE TABLE a(x INTEGER);\r\nGO\r\n");
   {
-    std::ofstream out(program.path() / "CATALOGOS_02.sql", std::ios::binary);
+    std::ofstream out(inst.program.path() / "CATALOGOS_02.sql", std::ios::binary);
     const std::string line = "INSERT INTO a VALUES(1);\r\n" + std::string(998, '-') + "\r\n";
     for (int i = 0; i < 400 * 1024; ++i) out << line;  // about 400 MiB
     out << "GO\r\n";
   }
-  Program vandrel(VANDREL_PLAIN_EXE, program.path());
-  const Outcome o = vandrel.Run(programFiles.str(), 256 * 1024);
+  Program vandrel(VANDREL_PLAIN_EXE, inst.program.path());
+  const Outcome o = vandrel.Run(inst.programFiles.str(), 256 * 1024);
   EXPECT_EQ(o.signal, 0);
   EXPECT_EQ(o.exit, 1) << o.err;
   EXPECT_EQ(o.err.rfind("== ¡Atencion! ==\nOut of memory Actualización Cancelada. Script: CATALOGOS_02.sql - Linea: 0", 0), 0u)
       << o.err.substr(0, 1000);
-  EXPECT_EQ(SqliteValue((programFiles.path() / "Corvessa/catalogos.db").string(),
-                        "SELECT count(*) FROM sqlite_master WHERE name = 'a'"), 0);
+  EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master WHERE name = 'a'"), 0);
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
 #include "faults/workload.h"
 
-#include <libpq-fe.h>
-#include <sqlite3.h>
-
 #include <chrono>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -18,46 +14,6 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-// The first row of `sql` as text, opened read-write so that a hot journal left by a killed
-// writer is rolled back first, as the next writer would.
-std::vector<std::string> SqliteRow(const fs::path& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::string> row;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_busy_timeout(db, 10000);
-  sqlite3_stmt* stmt = nullptr;
-  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW)
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      const auto* text = sqlite3_column_text(stmt, i);
-      row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
-    }
-  const std::string message = sqlite3_errmsg(db);
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-    throw std::runtime_error(path.string() + ": " + sql + ": " + message);
-  return row;
-}
-
-using PgConn = std::unique_ptr<PGconn, decltype(&PQfinish)>;
-
-std::vector<std::string> PgRow(const std::string& conninfo, const std::string& sql) {
-  PgConn conn(PQconnectdb(conninfo.c_str()), &PQfinish);
-  if (PQstatus(conn.get()) != CONNECTION_OK)
-    throw std::runtime_error(std::string("test server: ") + PQerrorMessage(conn.get()));
-  PGresult* result = PQexec(conn.get(), sql.c_str());
-  const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK;
-  std::vector<std::string> row;
-  if (ok && PQntuples(result) > 0)
-    for (int i = 0; i < PQnfields(result); ++i) row.emplace_back(PQgetvalue(result, 0, i));
-  const std::string message = PQresultErrorMessage(result);
-  PQclear(result);
-  if (!ok) throw std::runtime_error(sql + ": " + message);
-  return row;
 }
 
 }  // namespace
@@ -128,15 +84,15 @@ int64_t Workload::Held(const Entity& e, std::string& problem) const {
   const std::string count =
       "SELECT count(*), count(DISTINCT run), coalesce(min(run), 0) FROM " + e.table;
   if (!e.sqlite.empty()) {
-    const auto check = SqliteRow(e.sqlite, "PRAGMA integrity_check");
+    const auto check = SqliteRow(e.sqlite.string(), "PRAGMA integrity_check");
     if (check.empty() || check[0] != "ok") {
       problem = e.name + ": integrity_check says " + (check.empty() ? "nothing" : check[0]);
       return -1;
     }
-    if (SqliteRow(e.sqlite, "SELECT count(*) FROM sqlite_master WHERE name = '" + e.table + "'")
+    if (SqliteRow(e.sqlite.string(), "SELECT count(*) FROM sqlite_master WHERE name = '" + e.table + "'")
             .at(0) == "0")
       return 0;
-    row = SqliteRow(e.sqlite, count);
+    row = SqliteRow(e.sqlite.string(), count);
   } else {
     if (pg_->Value("SELECT count(*) FROM pg_tables WHERE tablename = lower('" + e.table + "')") == 0)
       return 0;

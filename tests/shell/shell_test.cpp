@@ -5,7 +5,6 @@
 #include "shell/error_trap.h"
 #include "shell/identity.h"
 #include "shell/routine_error_report.h"
-#include "shell/status_surface.h"
 #include "support/recording.h"
 
 namespace vandrel::testing {
@@ -73,24 +72,6 @@ TEST(ErrorTrapTest, RecordsTheLabelOfTheFailingStepAndLetsProgramEndPass) {
   EXPECT_THROW(Trapped([](LineLabel&) { throw Error("first"); },
                        [](const TrappedError&) { throw Error("second"); }),
                Error);
-}
-
-TEST(ProgressRangeTest, RefusesValuesOutsideItsRange) {
-  shell::ProgressRange bar;
-  EXPECT_FLOAT_EQ(bar.Max(), 100.0f);
-  bar.SetMax(1.0f);
-  bar.SetValue(1.0f);
-  EXPECT_FLOAT_EQ(bar.Value(), 1.0f);
-  EXPECT_THROW(bar.SetMax(0.0001f), Error);
-  EXPECT_THROW(bar.SetMax(0.0f), Error);
-  EXPECT_THROW(bar.SetValue(2.0f), Error);
-  EXPECT_THROW(bar.SetValue(0.0f), Error);
-  EXPECT_FLOAT_EQ(bar.Max(), 1.0f);
-  try {
-    bar.SetValue(5.0f);
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Invalid property value");
-  }
 }
 
 }  // namespace

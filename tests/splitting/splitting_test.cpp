@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "support/recording.h"
-
 #include <clocale>
 #include <filesystem>
 #include <random>
@@ -10,9 +8,9 @@
 #include <vector>
 
 #include "execution/script_batches.h"
-#include "platform/error.h"
 #include "platform/text_file.h"
 #include "splitting/reference_split.h"
+#include "support/recording.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
@@ -34,7 +32,6 @@ Pieces Cut(std::string& text) {
   for (std::string_view piece : CortarLotes(text)) pieces.emplace_back(piece);
   return pieces;
 }
-
 
 class CtypeLocale {
  public:
@@ -189,17 +186,6 @@ TEST(SplittingTest, SingleByteLocaleIsConverted) {
   const auto path = folder.Write("bad.sql", "AB\r\n\x81").string();
   EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
             "Cannot read " + path + ": the byte at offset 4 is not valid CP1252 text");
-}
-
-TEST(SplittingTest, MissingFileOrDirectoryCannotBeOpened) {
-  TempFolder folder;
-  const std::string missing = (folder.path() / "missing.sql").string();
-  EXPECT_EQ(ErrorOf([&] { platform::OpenTextFile(missing); }),
-            "Cannot open " + missing + ": No such file or directory");
-  std::filesystem::create_directory(folder.path() / "dir.sql");
-  const std::string dir = (folder.path() / "dir.sql").string();
-  EXPECT_EQ(ErrorOf([&] { platform::OpenTextFile(dir); }),
-            "Cannot open " + dir + ": Is a directory");
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "support/temp_folder.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
 #include "Mod_Main.h"
+#include "support/databases.h"
 
 namespace vandrel::testing {
 
@@ -26,6 +28,36 @@ std::filesystem::path TempFolder::Write(const std::string& name, const std::stri
   out << content;
   if (!out) throw std::runtime_error("cannot write " + file.string());
   return file;
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+Installation::Installation(const std::vector<std::string>& entities, const std::string& more) {
+  std::string ini;
+  for (const std::string& entity : entities) {
+    programFiles.Write("Corvessa/" + Lower(entity) + ".db", "");
+    ini += SqliteSection(entity);
+  }
+  Config(ini + more);
+}
+
+std::string Installation::SqliteSection(const std::string& entity) {
+  return "[" + entity + "]\nTag=SQLITE\nConnection=" + Lower(entity) + ".db\n";
+}
+
+std::string Installation::Db(const std::string& entity) const {
+  return programFiles.str() + "/Corvessa/" + Lower(entity) + ".db";
+}
+
+int64_t Installation::Value(const std::string& entity, const std::string& sql) const {
+  return SqliteValue(Db(entity), sql);
 }
 
 ModuleFixture::ModuleFixture(platform::Env* env, shell::Desktop* desktop) {

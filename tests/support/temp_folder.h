@@ -2,8 +2,10 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/env.h"
 #include "support/recording.h"
@@ -41,6 +43,23 @@ class FolderEnv : public platform::EnvWrapper {
 
  private:
   std::string folder_;
+};
+
+// A program folder for the scripts and a ProgramFiles folder holding Corvessa/ with the
+// configuration and the databases.
+struct Installation {
+  TempFolder program, programFiles;
+
+  // Empty SQLite files Corvessa/<entity>.db (in lower case) for `entities`, and a
+  // configuration naming them followed by `more`.
+  explicit Installation(const std::vector<std::string>& entities = {"CATALOGOS", "INTERNOS"},
+                        const std::string& more = "");
+  static std::string SqliteSection(const std::string& entity);
+  void Config(const std::string& ini) const { programFiles.Write("Corvessa/quillmereconfig.ini", ini); }
+  std::string Ini() const { return programFiles.str() + "/Corvessa/quillmereconfig.ini"; }
+  std::string Db(const std::string& entity) const;
+  // `sql` on the entity's SQLite file: the first column of the first row, -1 for none.
+  int64_t Value(const std::string& entity, const std::string& sql) const;
 };
 
 // Points the module at `env` and `desktop`, fresh state, and restores it on destruction.

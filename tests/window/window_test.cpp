@@ -19,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include "Mod_Main.h"
-#include "platform/automation/object.h"
 #include "platform/error.h"
 #include "quillmere/quillmere.h"
 #include "shell/qt/progress_bar.h"
@@ -84,15 +83,6 @@ class WindowTest : public ::testing::Test {
   PressingOk desktop;
   ModuleFixture module{&env, &desktop};
 };
-
-bool ManagerAvailable() {
-  try {
-    automation::CreateObject("Quillmere.QuillMain");
-    return true;
-  } catch (const Error&) {
-    return false;
-  }
-}
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -291,12 +281,8 @@ TEST_F(WindowTest, MegabyteBatchGivesABoxThatFitsAndAWholeClipboard) {
 
 // A real run against SQLite files through the data-access manager.
 TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
-  if (!ManagerAvailable()) GTEST_SKIP() << "Quillmere.QuillMain is not built in";
-  const TempFolder program_files;
-  program_files.Write("Corvessa/catalogos.db", "");
-  program_files.Write("Corvessa/quillmereconfig.ini",
-                      "[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
-  setenv("ProgramFiles", program_files.str().c_str(), 1);
+  const testing::Installation inst({"CATALOGOS"});
+  setenv("ProgramFiles", inst.programFiles.str().c_str(), 1);
   folder.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS t (a INT)\r\nGO\r\nINSERT INTO t VALUES (1)\r\nGO\r\n");
   {
     Vandrel window(desktop);

@@ -1,5 +1,5 @@
 // The built program, copied into a program folder of its own and started as a user would
-// start it without a display.
+// start it: by default without a display, so on the console.
 #pragma once
 
 #include <sys/types.h>
@@ -22,14 +22,18 @@ class Program {
   // Copies `executable` into `folder`, which becomes its program folder.
   Program(const std::filesystem::path& executable, std::filesystem::path folder);
 
-  // Starts it in console mode with ProgramFiles set to `programFiles`. `limitKiB`, when
-  // not 0, is the address-space limit (ulimit -v) it starts under.
-  pid_t Start(const std::string& programFiles, long limitKiB = 0);
+  // Starts it with ProgramFiles set to `programFiles` and DISPLAY, WAYLAND_DISPLAY and
+  // QT_QPA_PLATFORM unset, then `env` ("NAME=value") applied. `limitKiB`, when not 0, is
+  // the address-space limit (ulimit -v) it starts under.
+  pid_t Start(const std::string& programFiles, long limitKiB = 0,
+              const std::vector<std::string>& env = {});
   // Waits for the started program to end.
   Outcome Wait(pid_t pid) const;
   Outcome Run(const std::string& programFiles, long limitKiB = 0) {
     return Wait(Start(programFiles, limitKiB));
   }
+  // Whether it has ended, leaving it for Wait to collect.
+  static bool Ended(pid_t pid);
   // What the running program has written to stdout so far.
   std::string OutputSoFar() const;
 
@@ -40,8 +44,7 @@ class Program {
 
 std::string Slurp(const std::filesystem::path& path);
 
-// True when `text` shows none of `secrets`; otherwise names the one it shows in `problem`.
-bool ShowsNoSecret(const std::string& text, const std::vector<std::string>& secrets,
-                   std::string& problem);
+// "" when `text` shows none of `secrets`; otherwise which one it shows, and where.
+std::string SecretShown(const std::string& text, const std::vector<std::string>& secrets);
 
 }  // namespace vandrel::testing

@@ -1,4 +1,4 @@
-#include "faults/program.h"
+#include "support/program.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -33,7 +33,8 @@ Program::Program(const fs::path& executable, fs::path folder)
   fs::copy_file(executable, exe_, fs::copy_options::overwrite_existing);
 }
 
-pid_t Program::Start(const std::string& programFiles, long limitKiB) {
+pid_t Program::Start(const std::string& programFiles, long limitKiB,
+                     const std::vector<std::string>& extra) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -43,6 +44,7 @@ pid_t Program::Start(const std::string& programFiles, long limitKiB) {
       env.push_back(entry);
   }
   env.push_back("ProgramFiles=" + programFiles);
+  env.insert(env.end(), extra.begin(), extra.end());
   std::vector<std::string> args{exe_.string()};
   if (limitKiB > 0)
     args = {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$0\"",
@@ -81,16 +83,19 @@ Outcome Program::Wait(pid_t pid) const {
   return o;
 }
 
+bool Program::Ended(pid_t pid) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid;
+}
+
 std::string Program::OutputSoFar() const { return Slurp(folder_ / "stdout.txt"); }
 
-bool ShowsNoSecret(const std::string& text, const std::vector<std::string>& secrets,
-                   std::string& problem) {
+std::string SecretShown(const std::string& text, const std::vector<std::string>& secrets) {
   for (const std::string& s : secrets)
-    if (!s.empty() && text.find(s) != std::string::npos) {
-      problem = "shows \"" + s + "\" in: " + text.substr(0, 2000);
-      return false;
-    }
-  return true;
+    if (!s.empty() && text.find(s) != std::string::npos)
+      return "shows \"" + s + "\" in: " + text.substr(0, 2000);
+  return "";
 }
 
 }  // namespace vandrel::testing
