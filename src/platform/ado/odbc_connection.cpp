@@ -147,6 +147,7 @@ class OdbcConnection final : public Connection {
 }  // namespace
 
 ConnectionPtr OpenOdbc(const std::string& connstr) {
+  if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
   std::vector<std::string> secrets = OdbcSecrets(connstr);
   SQLHENV env = SQL_NULL_HENV;
   if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
@@ -158,7 +159,6 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
   const SQLRETURN rc = SQLDriverConnect(
