@@ -50,6 +50,7 @@ struct Reader {
   std::string error;  // set when reading stops on a fault of its own
   int errorLine = 0;
   std::string section;  // as the last header names it
+  std::string raw;      // the line inih is parsing, as written
   Entities* entities = nullptr;
 
   void Fail(int where, std::string what) {
@@ -78,6 +79,7 @@ struct Reader {
       r->Fail(r->line, "la línea contiene un carácter NUL");
       return nullptr;
     }
+    r->raw.assign(body);
     r->NoteSection(body);
     std::memcpy(buffer, body.data(), body.size());
     buffer[body.size()] = '\n';
@@ -92,8 +94,8 @@ struct Reader {
     if (i >= text.size() || text[i] != '[') return;
     const auto close = text.find(']', i + 1);
     if (close == std::string_view::npos) return;  // inih reports it as malformed
+    // Exactly as inih names it, so that its keys are found under it.
     std::string name(text.substr(i + 1, close - i - 1));
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
     section = name;
     auto [it, added] = entities->try_emplace(name);
     if (!added) {
@@ -103,6 +105,17 @@ struct Reader {
     it->second.line = line;
   }
 };
+
+// The value of a "key = value" line as written: everything after the first '=' or ':',
+// without the blanks around it. `parsed` is inih's value, used if the line is not found.
+std::string RawValue(const std::string& line, const char* parsed) {
+  const auto sep = line.find_first_of("=:");
+  if (sep == std::string::npos) return parsed;
+  const auto begin = line.find_first_not_of(" \t", sep + 1);
+  if (begin == std::string::npos) return {};
+  const auto end = line.find_last_not_of(" \t");
+  return line.substr(begin, end - begin + 1);
+}
 
 int Handle(void* self, const char* sectionName, const char* name, const char* value) {
   auto* r = static_cast<Reader*>(self);
@@ -133,7 +146,9 @@ int Handle(void* self, const char* sectionName, const char* name, const char* va
                          " (una línea sangrada continúa la anterior)");
     return 0;
   }
-  *slot = value;
+  // inih cuts a value at " ;" as an inline comment; a connection string may hold that (in a
+  // password, say), so the value is taken from the line as written.
+  *slot = RawValue(r->raw, value);
   *slotLine = r->line;
   return 1;
 }

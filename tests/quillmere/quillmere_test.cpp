@@ -102,6 +102,16 @@ TEST_F(QuillmereTest, EntityErrors) {
             "línea 8 de " + Ini() + ")");
 }
 
+// inih would cut a value at " ;" as a comment; a connection string keeps it (the password
+// of an ODBC string, say). A section name is taken exactly as written.
+TEST_F(QuillmereTest, ValuesAreTakenWholeAndSectionsExactly) {
+  folder.Write("Corvessa/a ;b.db", "");
+  ObjectPtr manager = Load("[CATALOGOS]\nTag=SQLITE\nConnection = a ;b.db \n[NCM ]\nTag=SQLITE\n");
+  EXPECT_NE(std::dynamic_pointer_cast<ado::Connection>(Connect(manager, "CATALOGOS")), nullptr);
+  EXPECT_EQ(Tag(manager, "NCM "), "SQLITE");
+  EXPECT_EQ(ErrorOf([&] { Tag(manager, "NCM"); }), "La entidad NCM no tiene sección en " + Ini());
+}
+
 TEST_F(QuillmereTest, SqlitePathsAreRelativeToTheIniAndNeverCreated) {
   folder.Write("Corvessa/datos/catalogos.db", "");
   folder.Write("otro.db", "no es una base de datos, sino texto corriente que ocupa sitio" +
