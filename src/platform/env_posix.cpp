@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fnmatch.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,10 @@ class PosixEnv final : public Env {
       if (errno == ENOENT || errno == ENOTDIR) return {};
       throw SystemError("Cannot search folder " + folder, errno);
     }
+    // Letter case is ignored as the Windows search did, whatever the user's locale: a
+    // Turkish one, say, would not take "i" for "I".
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    const locale_t userLocale = uselocale(cLocale);
     errno = 0;
     while (const dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
@@ -66,6 +71,7 @@ class PosixEnv final : public Env {
       matches_.push_back(name);
     }
     const int readErr = errno;
+    uselocale(userLocale);
     closedir(dir);
     if (readErr != 0) throw SystemError("Cannot search folder " + folder, readErr);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "Mod_Main.h"
@@ -40,6 +41,17 @@ TEST_F(DiscoveryTest, CategoriesInRunOrderWhateverTheNames) {
   EXPECT_EQ(ListaScripts[0].Entidad, "");
   EXPECT_EQ(UBoundListaScripts(), 9);
   EXPECT_TRUE(desktop.boxes.empty());
+}
+
+// Under a Turkish locale "i" is not the lower case of "I": names must still match.
+TEST_F(DiscoveryTest, LetterCaseIgnoredWhateverTheLocale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "tr_TR.UTF-8") == nullptr) GTEST_SKIP() << "no tr_TR.UTF-8 locale";
+  folder.Write("internos_01.sql", "");
+  folder.Write("systablas_i.sql", "");
+  ObtenerListadoSql();
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(Found(), (std::vector<std::string>{"INTERNOS:internos_01.sql", "SYSTABLAS:systablas_i.sql"}));
 }
 
 TEST_F(DiscoveryTest, NamesThatMustNotMatch) {
