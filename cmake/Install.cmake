@@ -48,6 +48,7 @@ $ProgramFiles/Corvessa/quillmereconfig.ini (SQLite, PostgreSQL or ODBC).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# On a Wayland-only desktop the program asks Qt for its Wayland plugin.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
 include(CPack)

@@ -60,18 +60,6 @@ inline bool AnyHigh(Bytes b) {
 // 64 bytes at a time: the common case, no byte of interest, costs one test.
 constexpr std::size_t kStride = 64;
 
-// Bit i set when p[i] is `a` or `b`, for i < 64.
-inline std::uint64_t Find64(const char* p, char a, char b) {
-  const Bytes v0 = Load(p), v1 = Load(p + 16), v2 = Load(p + 32), v3 = Load(p + 48);
-  const Mask m0 = Eq(v0, a) | Eq(v0, b), m1 = Eq(v1, a) | Eq(v1, b);
-  const Mask m2 = Eq(v2, a) | Eq(v2, b), m3 = Eq(v3, a) | Eq(v3, b);
-  if (Bits(m0 | m1 | m2 | m3) == 0) return 0;
-  return Bits(m0) | std::uint64_t{Bits(m1)} << 16 | std::uint64_t{Bits(m2)} << 32 |
-         std::uint64_t{Bits(m3)} << 48;
-}
-
-inline std::uint64_t Find64(const char* p, char a) { return Find64(p, a, a); }
-
 // Bit i set when p[i] is `a` and p[i + skip] is `b`, for i < 64; reads up to p + 63 + skip.
 inline std::uint64_t FindPair64(const char* p, char a, std::size_t skip, char b, bool equal) {
   Mask m[4];

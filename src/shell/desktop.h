@@ -7,8 +7,7 @@
 
 namespace vandrel::shell {
 
-// Message-box styles: OK button only, with an icon.
-constexpr int vbOKOnly = 0;
+// Message-box styles: an icon; the OK button alone is style 0.
 constexpr int vbCritical = 16;
 constexpr int vbExclamation = 48;
 

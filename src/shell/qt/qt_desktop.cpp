@@ -59,9 +59,7 @@ void QtDesktop::ShowBox(const std::string& prompt, int style, const std::string&
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (style & 0x70) {
     case vbCritical: icon = QMessageBox::Critical; break;
-    case 32: icon = QMessageBox::Question; break;
     case vbExclamation: icon = QMessageBox::Warning; break;
-    case 64: icon = QMessageBox::Information; break;
     default: break;
   }
   QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(BoundedBoxText(prompt)),
