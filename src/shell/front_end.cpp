@@ -1,6 +1,7 @@
 #include "shell/front_end.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -26,6 +27,9 @@ ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop) {
 }
 
 int RunConsole() {
+  // A reader that goes away (`vandrelsql | head`) must not end the update half-way: the
+  // status lines are only a view of it.
+  std::signal(SIGPIPE, SIG_IGN);
   ConsoleStatus status;
   ConsoleDesktop desktop;
   InitModule();

@@ -2,6 +2,9 @@
 // a user would run it: its exact output, its exit status and what it left in the databases.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/program.h"
@@ -59,6 +62,19 @@ TEST(ConsoleTest, SuccessFailureAndCancellationAsTheUserSeesThem) {
   EXPECT_NE(o.err.find("Entidad buscada:INTERNOS\r\nin VandrelSQL.Mod_Main.EstablecerEntidad at line 80\n"),
             std::string::npos)
       << o.err;
+}
+
+TEST(ConsoleTest, ReaderThatGoesAwayDoesNotStopTheRun) {
+  const Installation inst;
+  Program vandrel(VANDREL_EXE, inst.program.path());
+  inst.program.Write("CATALOGOS_01.sql", "CREATE TABLE paises(id INTEGER);\r\nGO\r\n");
+  const std::string command = "cd '" + inst.program.str() +
+                              "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ProgramFiles='" +
+                              inst.programFiles.str() + "' bash -c './vandrelsql | head -n 1 >/dev/null; "
+                              "exit ${PIPESTATUS[0]}'";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master WHERE name='paises'"), 1);
 }
 
 }  // namespace
