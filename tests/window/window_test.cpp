@@ -279,6 +279,29 @@ TEST_F(WindowTest, MegabyteBatchGivesABoxThatFitsAndAWholeClipboard) {
   EXPECT_EQ(QString::fromStdString(batch), QApplication::clipboard()->text());
 }
 
+// Before a batch, waiting messages are processed when the window shows something new, and
+// otherwise at most every few milliseconds.
+TEST_F(WindowTest, DoEventsShowsEveryChangeAndOtherwiseAsksTheLoopSparingly) {
+  Vandrel window(desktop);
+  QtDesktop pump;
+  int delivered = 0;
+  const auto post = [&] { QTimer::singleShot(0, &window, [&] { ++delivered; }); };
+  pump.DoEvents();
+  post();
+  pump.DoEvents();
+  EXPECT_EQ(0, delivered) << "asked the event loop again at once, with nothing new to show";
+  window.SetStatusText("Ejecutando actualización 2 de 2");
+  pump.DoEvents();
+  EXPECT_EQ(1, delivered) << "a new status text must be painted before the next batch";
+  post();
+  QElapsedTimer wait;
+  wait.start();
+  while (wait.elapsed() < 6) {
+  }
+  pump.DoEvents();
+  EXPECT_EQ(2, delivered);
+}
+
 // A real run against SQLite files through the data-access manager.
 TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
   const testing::Installation inst({"CATALOGOS"});

@@ -53,7 +53,19 @@ void QtDesktop::ClipboardSetText(const std::string& text) {
   QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
-void QtDesktop::DoEvents() { QCoreApplication::processEvents(); }
+namespace {
+bool windowChanged = true;
+}  // namespace
+
+void NoteWindowChanged() { windowChanged = true; }
+
+void QtDesktop::DoEvents() {
+  constexpr qint64 kPumpIntervalNs = 4'000'000;
+  if (!windowChanged && sincePump_.isValid() && sincePump_.nsecsElapsed() < kPumpIntervalNs) return;
+  windowChanged = false;
+  QCoreApplication::processEvents();
+  sincePump_.start();
+}
 
 void QtDesktop::ShowBox(const std::string& prompt, int style, const std::string& title) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;

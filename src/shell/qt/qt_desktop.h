@@ -2,6 +2,8 @@
 // its event loop.
 #pragma once
 
+#include <QElapsedTimer>
+
 #include <string>
 
 #include "shell/desktop.h"
@@ -16,6 +18,10 @@ namespace vandrel::shell {
 // marks. Cuts never split a UTF-8 character.
 std::string BoundedBoxText(const std::string& text, int max_lines = 20, int max_columns = 100);
 
+// The window calls this whenever the run changes what it shows, so that the next DoEvents
+// paints it before the batch that follows.
+void NoteWindowChanged();
+
 class QtDesktop final : public Desktop {
  public:
   // Boxes are centred over `owner` when it is given.
@@ -24,6 +30,9 @@ class QtDesktop final : public Desktop {
 
   void ClipboardClear() override;
   void ClipboardSetText(const std::string& text) override;
+  // Processes the waiting messages when the window changed since the last call, or when
+  // a few milliseconds have passed: asking the event loop costs a system call even when
+  // nothing waits, more than a small batch itself.
   void DoEvents() override;
 
  protected:
@@ -32,6 +41,7 @@ class QtDesktop final : public Desktop {
 
  private:
   QWidget* owner_;
+  QElapsedTimer sincePump_;
 };
 
 }  // namespace vandrel::shell

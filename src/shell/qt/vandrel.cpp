@@ -15,6 +15,7 @@
 #include "shell/front_end.h"
 #include "shell/identity.h"
 #include "shell/qt/progress_bar.h"
+#include "shell/qt/qt_desktop.h"
 #include "shell/window_texts.h"
 
 namespace vandrel::shell {
@@ -135,18 +136,29 @@ void Vandrel::closeEvent(QCloseEvent* event) {
   }
 }
 
-void Vandrel::ClearList() { List1->clear(); }
+void Vandrel::ClearList() {
+  List1->clear();
+  NoteWindowChanged();
+}
 
 void Vandrel::AddListEntry(const std::string& text) {
   List1->addItem(QString::fromStdString(text));
+  NoteWindowChanged();
 }
 
 void Vandrel::SetStatusText(const std::string& text) {
   Lbl_StatusPrg->setText(QString::fromStdString(text));
+  NoteWindowChanged();
 }
 
-void Vandrel::SetProgressMax(float max) { prgbar->SetMax(max); }
+void Vandrel::SetProgressMax(float max) {
+  prgbar->SetMax(max);
+  NoteWindowChanged();
+}
 
-void Vandrel::SetProgressValue(float value) { prgbar->SetValue(value); }
+void Vandrel::SetProgressValue(float value) {
+  prgbar->SetValue(value);
+  NoteWindowChanged();
+}
 
 }  // namespace vandrel::shell
