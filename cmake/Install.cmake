@@ -1,13 +1,15 @@
-# Installed layout: the program in its own folder /opt/vandrelsql (the update scripts go
-# beside it), a link in /usr/bin, the desktop entry and the icons. Paths are relative to
-# the prefix, which is / unless given, so `cmake --install build --prefix DIR` lays out a
-# tree under DIR.
+# Installed layout: the programs in their own folder /opt/vandrelsql (the update scripts go
+# beside them), links in /usr/bin, the desktop entry, the icons, the documentation and the
+# manager's folder /opt/Corvessa. Paths are relative to the prefix, which is / unless given,
+# so `cmake --install build --prefix DIR` lays out a tree under DIR.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX "/" CACHE PATH "Installation prefix" FORCE)
 endif()
 
 set(VANDREL_PROGRAM_DIR opt/vandrelsql)
-install(TARGETS vandrelsql RUNTIME DESTINATION ${VANDREL_PROGRAM_DIR})
+set(VANDREL_DOC_DIR usr/share/doc/vandrelsql)
+set(VANDREL_MAN_DIR usr/share/man/man1)
+
 # Project libraries built shared live beside the program, found through RPATH $ORIGIN.
 foreach(lib quillmere)
   if(TARGET ${lib})
@@ -18,11 +20,35 @@ foreach(lib quillmere)
   endif()
 endforeach()
 
-# A relative link, so a copied tree still points at its own program.
-set(link ${CMAKE_CURRENT_BINARY_DIR}/install/vandrelsql)
-file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/install)
-file(CREATE_LINK ../../${VANDREL_PROGRAM_DIR}/vandrelsql ${link} SYMBOLIC)
-install(FILES ${link} DESTINATION usr/bin)
+find_program(VANDREL_GZIP gzip REQUIRED)
+# gzip -9n: the most compression, and no name or time stamp, so the same source gives the
+# same package.
+function(vandrel_gzip source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND sh -c "\"$1\" -9nc \"$2\" >\"$3\"" sh ${VANDREL_GZIP} ${source} ${output}
+    DEPENDS ${source} VERBATIM)
+endfunction()
+
+set(packaging_dir ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${packaging_dir})
+set(packaging_outputs)
+
+# Each program: the executable, its link in /usr/bin and its manual page.
+foreach(program vandrelsql vandrelsql-check)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  install(TARGETS ${program} RUNTIME DESTINATION ${VANDREL_PROGRAM_DIR})
+  # A relative link, so a copied tree still points at its own program; the package makes
+  # it absolute (packaging/stage.cmake).
+  set(link ${packaging_dir}/bin/${program})
+  file(MAKE_DIRECTORY ${packaging_dir}/bin)
+  file(CREATE_LINK ../../${VANDREL_PROGRAM_DIR}/${program} ${link} SYMBOLIC)
+  install(FILES ${link} DESTINATION usr/bin)
+  vandrel_gzip(${PROJECT_SOURCE_DIR}/docs/man/${program}.1 ${packaging_dir}/${program}.1.gz)
+  list(APPEND packaging_outputs ${packaging_dir}/${program}.1.gz)
+  install(FILES ${packaging_dir}/${program}.1.gz DESTINATION ${VANDREL_MAN_DIR})
+endforeach()
 
 install(FILES packaging/vandrelsql.desktop DESTINATION usr/share/applications)
 foreach(side 16 24 32 48)
@@ -31,6 +57,24 @@ foreach(side 16 24 32 48)
 endforeach()
 install(FILES packaging/icons/vandrelsql.svg DESTINATION usr/share/icons/hicolor/scalable/apps)
 
+# Documentation, compressed as Debian policy asks for everything but the copyright and
+# small examples.
+vandrel_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${packaging_dir}/changelog.gz)
+vandrel_gzip(${PROJECT_SOURCE_DIR}/docs/usage.md ${packaging_dir}/usage.md.gz)
+list(APPEND packaging_outputs ${packaging_dir}/changelog.gz ${packaging_dir}/usage.md.gz)
+add_custom_target(vandrel_packaging_files ALL DEPENDS ${packaging_outputs})
+install(FILES packaging/copyright ${packaging_dir}/changelog.gz ${packaging_dir}/usage.md.gz
+        DESTINATION ${VANDREL_DOC_DIR})
+install(FILES docs/examples/quillmereconfig.ini DESTINATION ${VANDREL_DOC_DIR}/examples)
+install(FILES packaging/lintian-overrides DESTINATION usr/share/lintian/overrides
+        RENAME vandrelsql)
+
+# The manager's folder (ProgramFiles unset reads as /opt): made by the package, empty, so
+# the administrator only writes quillmereconfig.ini there.
+install(DIRECTORY DESTINATION opt/Corvessa
+        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                              GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vandrelsql)
@@ -38,15 +82,20 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Corvessa")
 set(CPACK_PACKAGE_CONTACT "Corvessa <soporte@corvessa.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VandrelSQL database updater (file version 2.00.0001)")
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/stage.cmake)
+set(CPACK_VANDREL_STRIP ${CMAKE_STRIP})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "database updater that runs SQL scripts entity by entity")
 # CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Runs the SQL update scripts placed beside it in /opt/vandrelsql, entity by
-entity, each entity's scripts in one transaction. Database connections come
-from the data-access manager configured in
-$ProgramFiles/Corvessa/quillmereconfig.ini (SQLite, PostgreSQL or ODBC).")
+entity, each entity's scripts in one transaction, in a window or, without a
+display, in the terminal. Database connections come from the data-access
+manager configured in /opt/Corvessa/quillmereconfig.ini (SQLite, PostgreSQL
+or ODBC). File version 2.00.0001.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # On a Wayland-only desktop the program asks Qt for its Wayland plugin.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
