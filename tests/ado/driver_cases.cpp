@@ -97,6 +97,49 @@ TEST_P(DriverTest, Transactions) {
   EXPECT_EQ(Count(" WHERE a = 4"), "0");
 }
 
+TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
+  db->Execute("CREATE TABLE t (a integer primary key)");
+  const bool server = GetParam() != "sqlite";
+  const bool canPrepare = server && backend->Scalar("SHOW max_prepared_transactions") != "0";
+  struct Row {
+    std::string ending;  // the script's batch that ends the transaction
+    bool kept;           // whether what came before it stays
+    std::string then;    // run on the test's own connection afterwards
+  };
+  std::vector<Row> rows = {{"COMMIT;", true, ""}, {"ROLLBACK;", false, ""}, {"END;", true, ""}};
+  if (canPrepare)
+    rows.push_back({"PREPARE TRANSACTION 'vandrel_t';", true, "COMMIT PREPARED 'vandrel_t'"});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.ending);
+    db->Execute("DELETE FROM t");
+    // A later batch fails: only what the script ended itself may stay.
+    db->BeginTrans();
+    db->Execute("INSERT INTO t VALUES (1)");
+    db->Execute(row.ending);
+    db->Execute("INSERT INTO t VALUES (2)");
+    EXPECT_ANY_THROW(db->Execute("INSERT INTO t VALUES (2)"));
+    db->RollbackTrans();
+    if (!row.then.empty()) backend->Scalar(row.then);
+    EXPECT_EQ(Count(" WHERE a = 2"), "0");
+    EXPECT_EQ(Count(" WHERE a = 1"), row.kept ? "1" : "0");
+
+    // The run's own commit and rollback act on the work after the script's end.
+    db->BeginTrans();
+    db->Execute(row.ending);
+    if (!row.then.empty()) backend->Scalar(row.then);
+    db->Execute("INSERT INTO t VALUES (3)");
+    db->CommitTrans();
+    db->RollbackTrans();
+    db->BeginTrans();
+    db->Execute("INSERT INTO t VALUES (4)");
+    db->Execute(row.ending);
+    if (!row.then.empty()) backend->Scalar(row.then);
+    db->RollbackTrans();
+    EXPECT_EQ(Count(" WHERE a >= 3"), row.kept ? "2" : "1");
+  }
+  if (server && !canPrepare) GTEST_SKIP() << "the test server allows no prepared transactions";
+}
+
 TEST_P(DriverTest, CommitOfATransactionTheEngineAbandonedFails) {
   db->Execute("CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (5)");
   db->BeginTrans();

@@ -3,6 +3,7 @@
 #include "backends.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ado/pg_text.h"
 #include "quillmere/quillmere.h"
 #include "support/recording.h"
 #include "support/temp_folder.h"
@@ -59,6 +60,77 @@ TEST(ServerConnection, FailuresToConnectNeverShowThePassword) {
       ErrorOf([] { ado::OpenPostgres(TestServer() + " dbname=no_such_db password=hunter2"); });
   EXPECT_NE(missing.find("\"no_such_db\" does not exist"), std::string::npos) << missing;
   EXPECT_EQ(missing.find("hunter2"), std::string::npos) << missing;
+}
+
+TEST(ServerConnection, ABatchThatChangesTheClientEncodingFailsAndKeepsNothing) {
+  const std::string text = "Señal año café";
+  struct Row {
+    std::string batch;
+    bool odbcSeesItAtCommit;  // nothing in the batch's text names the encoding
+  };
+  const std::vector<Row> rows = {
+      {"SET client_encoding = 'LATIN1';", false},
+      {"SET NAMES 'LATIN1'", false},
+      {"SELECT set_config('client_encoding', 'LATIN1', false)", false},
+      {"CALL to_latin1()", true},
+  };
+  for (const std::string driver : {"postgres", "odbc"}) {
+    auto backend = MakeBackend(driver);
+    if (!backend) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+    backend->Open()->Execute(
+        "CREATE TABLE e (s text); CREATE PROCEDURE to_latin1() LANGUAGE plpgsql AS "
+        "$$ BEGIN PERFORM set_config('client_' || 'encoding', 'LATIN1', false); END $$");
+    for (const Row& row : rows) {
+      SCOPED_TRACE(driver + ": " + row.batch);
+      auto db = backend->Open();
+      db->BeginTrans();
+      db->Execute("INSERT INTO e VALUES ('" + text + "')");
+      std::string where = "batch";
+      const std::string error = ErrorOf([&] {
+        db->Execute(row.batch);
+        where = "commit";
+        db->Execute("INSERT INTO e VALUES ('" + text + "')");
+        db->CommitTrans();
+      });
+      EXPECT_NE(error.find("client_encoding from UTF8 to LATIN1"), std::string::npos) << error;
+      EXPECT_EQ(where, driver == "odbc" && row.odbcSeesItAtCommit ? "commit" : "batch");
+      db->RollbackTrans();
+      EXPECT_EQ(backend->Scalar("SELECT count(*) FROM e"), "0");
+
+      // The rollback gave the session its encoding back: the same connection stores text
+      // as it is again.
+      db->BeginTrans();
+      db->Execute("INSERT INTO e VALUES ('" + text + "')");
+      db->CommitTrans();
+      EXPECT_EQ(backend->Scalar("SELECT s FROM e"), text);
+      db->Execute("DELETE FROM e");
+    }
+  }
+}
+
+TEST(PgText, CopyWithTheClientIsFoundWherePostgresqlWouldRunIt) {
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {"COPY t TO STDOUT;", true},
+      {"copy t from stdin", true},
+      {"SELECT 1; COPY t (a, b) FROM STDIN WITH (FORMAT csv); SELECT 2", true},
+      {"COPY (SELECT a FROM t) TO STDOUT", true},
+      {"COPY t /* where to? */ TO -- here\nstdout", true},
+      {"SELECT 'x'';'; COPY t TO STDOUT", true},
+      {"SELECT $$;$$; COPY t TO STDOUT", true},
+      {"SELECT E'\\''; COPY t TO STDOUT; --'", true},
+      {"SELECT '\\''; COPY t TO STDOUT; --'", true},  // standard_conforming_strings off
+      {"COPY t TO '/tmp/t.txt'", false},
+      {"COPY t FROM PROGRAM 'cat stdin'", false},
+      {"COPY (SELECT * FROM stdin) TO '/tmp/x'", false},
+      {"SELECT 'COPY t TO STDOUT'", false},
+      {"INSERT INTO log VALUES ('; COPY t TO STDOUT')", false},
+      {"SELECT $f$ ; COPY t TO STDOUT; $f$", false},
+      {"/* COPY t TO STDOUT; /* nested */ ; COPY t TO STDOUT */ SELECT 1", false},
+      {"-- COPY t TO STDOUT\nSELECT 1", false},
+      {"SELECT \"; COPY t TO STDOUT\"", false},
+      {"SELECT copy FROM stdin", false},
+  };
+  for (const auto& [text, copies] : rows) EXPECT_EQ(ado::CopiesWithTheClient(text), copies) << text;
 }
 
 TEST(ScrubSecrets, PasswordValuesInEveryForm) {

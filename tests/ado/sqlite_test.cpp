@@ -48,6 +48,14 @@ TEST(SqliteLock, AWriterHoldingTheDatabaseGivesAnErrorAfterTheWait) {
   EXPECT_EQ(db->BeginTrans(), 1);
   db->Execute("INSERT INTO t VALUES (1)");
   db->CommitTrans();
+
+  // A script's own COMMIT: the write lock is taken again before anything else can write.
+  db->BeginTrans();
+  db->Execute("COMMIT");
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_BUSY);
+  sqlite3_close(other);
+  db->RollbackTrans();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ado/pg_text.h"
 
 namespace vandrel::ado {
 
@@ -48,6 +49,14 @@ class OdbcConnection final : public Connection {
       throw Error("The transaction failed and was rolled back; it cannot be committed: " +
                   reason);
     }
+    // A change made where no batch text shows it (inside a function) is caught here.
+    if (postgres_) {
+      if (const auto changed = EncodingChange()) {
+        End(SQL_ROLLBACK);
+        throw Error(std::string("The transaction was rolled back and cannot be committed: ") +
+                    changed->Description());
+      }
+    }
     End(SQL_COMMIT);
   }
 
@@ -62,6 +71,14 @@ class OdbcConnection final : public Connection {
     CheckAlive();
     if (text.size() > static_cast<std::size_t>(INT_MAX))
       throw Error("The command text is too long for ODBC");
+    // The PostgreSQL driver never returns from COPY with the client (it waits for data it
+    // has no way to send, or reads without end), so such a batch never reaches it.
+    if (postgres_ && CopiesWithTheClient(text)) {
+      Error error("COPY FROM STDIN and COPY TO STDOUT cannot run through ODBC (the driver "
+                  "would never return); nothing of the batch was run");
+      if (open_ && failure_.empty()) failure_ = error.Description();
+      throw error;
+    }
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
@@ -95,9 +112,52 @@ class OdbcConnection final : public Connection {
       if (open_ && failure_.empty()) failure_ = error->Description();
       throw *error;
     }
+    if (postgres_ && MayChangeClientEncoding(text)) {
+      if (auto changed = EncodingChange()) {
+        if (open_ && failure_.empty()) failure_ = changed->Description();
+        throw *changed;
+      }
+    }
+  }
+
+  // Which engine is behind the driver, and the session's client encoding when it is
+  // PostgreSQL.
+  void LearnServer() {
+    SQLCHAR name[64] = {};
+    SQLSMALLINT length = 0;
+    postgres_ = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length)) &&
+                std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
+    if (postgres_) encoding_ = ClientEncoding();
   }
 
  private:
+  // The driver reports no change of the client encoding, and text it sends under another
+  // one than the session's first is stored misread: a change fails the batch and the
+  // open transaction.
+  std::optional<Error> EncodingChange() {
+    const std::string now = ClientEncoding();
+    if (now == encoding_) return std::nullopt;
+    return Error("A batch changed the session's client_encoding from " + encoding_ + " to " +
+                 now + "; the program always sends UTF-8 text, so the batch cannot be kept");
+  }
+
+  std::string ClientEncoding() {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
+          "cannot allocate a statement");
+    SQLCHAR value[64] = {};
+    SQLLEN length = 0;
+    std::optional<Error> error;
+    char show[] = "SHOW client_encoding";
+    if (!Ok(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(show), SQL_NTS)) ||
+        !Ok(SQLFetch(stmt)) ||
+        !Ok(SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length)))
+      error = Diagnose(SQL_HANDLE_STMT, stmt, "cannot read the client encoding");
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (error) throw *error;
+    return reinterpret_cast<const char*>(value);
+  }
+
   void End(SQLSMALLINT completion) {
     open_ = false;
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
@@ -142,6 +202,8 @@ class OdbcConnection final : public Connection {
   bool open_ = false;    // a transaction of ours is open (auto-commit off)
   std::string failure_;  // the first error inside the open transaction
   std::string lost_;     // why the connection went away
+  bool postgres_ = false;  // the engine is PostgreSQL
+  std::string encoding_;   // its session's client encoding when the connection opened
 };
 
 }  // namespace
@@ -170,7 +232,9 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  return std::make_shared<OdbcConnection>(env, dbc, std::move(secrets));
+  auto connection = std::make_shared<OdbcConnection>(env, dbc, std::move(secrets));
+  connection->LearnServer();
+  return connection;
 }
 
 }  // namespace vandrel::ado

@@ -29,12 +29,21 @@ class PostgresConnection final : public Connection {
   }
 
   int BeginTrans() override {
+    refused_.clear();
     Run("BEGIN");
+    ours_ = true;
     return 1;
   }
 
   void CommitTrans() override {
+    ours_ = false;
     CheckAlive();
+    if (!refused_.empty()) {
+      const std::string reason = std::move(refused_);
+      refused_.clear();
+      if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Run("ROLLBACK");
+      throw Error("The transaction was rolled back and cannot be committed: " + reason);
+    }
     if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;  // the script already ended it
     const std::string reason = failure_;
     const std::string tag = Run("COMMIT");
@@ -45,6 +54,8 @@ class PostgresConnection final : public Connection {
   }
 
   void RollbackTrans() override {
+    ours_ = false;
+    refused_.clear();
     CheckAlive();
     if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;
     Run("ROLLBACK");
@@ -52,10 +63,38 @@ class PostgresConnection final : public Connection {
 
   void Execute(std::string_view text, int) override {
     if (!NeedsEngine(text)) return;
+    Resume();
     Run(std::string(text));
+    KeepEncoding();
+    Resume();
   }
 
  private:
+  // A batch that ended our transaction itself (COMMIT, ROLLBACK, PREPARE TRANSACTION)
+  // leaves what follows inside a new one, all-or-nothing up to the caller's commit.
+  void Resume() {
+    CheckAlive();
+    if (!ours_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) return;
+    try {
+      Run("BEGIN");
+    } catch (const Error& error) {
+      throw Error(std::string("The script ended the transaction and a new one could not be "
+                              "begun: ") + error.Description());
+    }
+  }
+
+  // Text goes out and comes back as UTF-8; under any other client encoding the server
+  // would store it misread, so a batch that changes it fails and nothing of it is kept.
+  void KeepEncoding() {
+    const char* now = PQparameterStatus(conn_, "client_encoding");
+    if (now != nullptr && std::string_view(now) == "UTF8") return;
+    Error error("The batch changed the session's client_encoding from UTF8 to " +
+                std::string(now != nullptr ? now : "an unknown one") +
+                "; the program always sends UTF-8 text, so the batch cannot be kept");
+    refused_ = error.Description();
+    throw error;
+  }
+
   void CheckAlive() {
     if (PQstatus(conn_) != CONNECTION_OK) {
       std::string text = "The connection to the PostgreSQL server was lost";
@@ -110,6 +149,8 @@ class PostgresConnection final : public Connection {
   std::vector<std::string> secrets_;
   std::string lost_;     // why the connection went away
   std::string failure_;  // the error that put the transaction into the failed state
+  std::string refused_;  // why the open transaction must not be committed
+  bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.

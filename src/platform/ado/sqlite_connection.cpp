@@ -23,10 +23,12 @@ class SqliteConnection final : public Connection {
     aborted_.clear();
     // IMMEDIATE takes the write lock now, so no other writer slips in between two scripts.
     Run("BEGIN IMMEDIATE");
+    ours_ = true;
     return 1;
   }
 
   void CommitTrans() override {
+    ours_ = false;
     if (!aborted_.empty()) {
       std::string reason = std::move(aborted_);
       aborted_.clear();
@@ -38,6 +40,7 @@ class SqliteConnection final : public Connection {
   }
 
   void RollbackTrans() override {
+    ours_ = false;
     aborted_.clear();
     if (sqlite3_get_autocommit(db_)) return;
     Run("ROLLBACK");
@@ -47,10 +50,24 @@ class SqliteConnection final : public Connection {
     if (!NeedsEngine(text)) return;
     if (text.size() > static_cast<std::size_t>(INT_MAX))
       throw Error("The command text is too long for SQLite");
+    Resume();
     Run(text);
+    Resume();
   }
 
  private:
+  // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
+  // inside a new one, so that it stays all-or-nothing up to the caller's commit.
+  void Resume() {
+    if (!ours_ || !sqlite3_get_autocommit(db_)) return;
+    try {
+      Run("BEGIN IMMEDIATE");
+    } catch (const Error& error) {
+      throw Error(std::string("The script ended the transaction and a new one could not be "
+                              "begun: ") + error.Description());
+    }
+  }
+
   // Prepares and steps each statement in turn; rows are stepped over unread.
   void Run(std::string_view text) {
     const char* at = text.data();
@@ -87,6 +104,7 @@ class SqliteConnection final : public Connection {
 
   sqlite3* db_;
   std::string aborted_;  // the error with which the engine rolled back the transaction
+  bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
 };
 
 }  // namespace

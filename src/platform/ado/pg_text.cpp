@@ -1,0 +1,152 @@
+#include "platform/ado/pg_text.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+namespace vandrel::ado {
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool WordStart(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (Lower(c) >= 'a' && Lower(c) <= 'z') || c == '_' || u >= 0x80;
+}
+bool WordChar(char c) { return WordStart(c) || (c >= '0' && c <= '9') || c == '$'; }
+
+// Reads the statements of `s`; `escapes` reads backslash escapes in plain strings too
+// (standard_conforming_strings off).
+class Scanner {
+ public:
+  Scanner(std::string_view s, bool escapes) : s_(s), escapes_(escapes) {}
+
+  bool FindsCopyWithTheClient() {
+    while (at_ < s_.size()) {
+      const char c = s_[at_];
+      const char next = at_ + 1 < s_.size() ? s_[at_ + 1] : '\0';
+      if (c == '-' && next == '-') {
+        const auto end = s_.find('\n', at_);
+        at_ = end == std::string_view::npos ? s_.size() : end + 1;
+      } else if (c == '/' && next == '*') {
+        SkipComment();
+      } else if (c == '\'') {
+        SkipQuoted('\'', escapes_);
+        Token("'");
+      } else if (c == '"') {
+        SkipQuoted('"', false);
+        Token("\"");
+      } else if (c == '$' && SkipDollarQuoted()) {
+        Token("$");
+      } else if (WordStart(c)) {
+        std::string word;
+        while (at_ < s_.size() && WordChar(s_[at_])) word += Lower(s_[at_++]);
+        if (word == "e" && at_ < s_.size() && s_[at_] == '\'') {
+          SkipQuoted('\'', true);
+          word = "'";
+        }
+        Token(word);
+      } else if (c == ';') {
+        ++at_;
+        if (EndStatement()) return true;
+      } else {
+        ++at_;
+        if (c == ')' && depth_ > 0) --depth_;
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') continue;
+        Token(std::string(1, c));
+        if (c == '(') ++depth_;
+      }
+    }
+    return EndStatement();
+  }
+
+ private:
+  // Only what lies outside parentheses tells where a COPY's data goes.
+  void Token(std::string token) {
+    if (depth_ == 0 && (words_.empty() || words_[0] == "copy")) words_.push_back(std::move(token));
+  }
+
+  bool EndStatement() {
+    bool copies = false;
+    if (!words_.empty() && words_[0] == "copy") {
+      for (std::size_t i = 1; i + 1 < words_.size(); ++i)
+        if ((words_[i] == "from" && words_[i + 1] == "stdin") ||
+            (words_[i] == "to" && words_[i + 1] == "stdout"))
+          copies = true;
+    }
+    words_.clear();
+    depth_ = 0;
+    return copies;
+  }
+
+  void SkipComment() {  // comments nest
+    int nesting = 0;
+    while (at_ < s_.size()) {
+      if (s_.compare(at_, 2, "/*") == 0) {
+        ++nesting;
+        at_ += 2;
+      } else if (s_.compare(at_, 2, "*/") == 0) {
+        at_ += 2;
+        if (--nesting == 0) return;
+      } else {
+        ++at_;
+      }
+    }
+  }
+
+  void SkipQuoted(char quote, bool escapes) {
+    ++at_;
+    while (at_ < s_.size()) {
+      const char c = s_[at_++];
+      if (escapes && c == '\\') {
+        ++at_;
+      } else if (c == quote) {
+        if (at_ < s_.size() && s_[at_] == quote) ++at_;  // a doubled quote
+        else return;
+      }
+    }
+  }
+
+  // $tag$ ... $tag$, the tag empty or a word without '$'; false (nothing skipped) when the
+  // '$' opens no such quote ($1 is a parameter).
+  bool SkipDollarQuoted() {
+    std::size_t end = at_ + 1;
+    if (end < s_.size() && WordStart(s_[end]))
+      while (end < s_.size() && WordChar(s_[end]) && s_[end] != '$') ++end;
+    if (end >= s_.size() || s_[end] != '$') return false;
+    const std::string_view tag = s_.substr(at_, end - at_ + 1);
+    const auto close = s_.find(tag, end + 1);
+    at_ = close == std::string_view::npos ? s_.size() : close + tag.size();
+    return true;
+  }
+
+  std::string_view s_;
+  bool escapes_;
+  std::size_t at_ = 0;
+  int depth_ = 0;
+  std::vector<std::string> words_;  // the current statement's tokens outside parentheses
+};
+
+bool Contains(std::string_view text, std::string_view lowerWord) {
+  return std::search(text.begin(), text.end(), lowerWord.begin(), lowerWord.end(),
+                     [](char a, char b) { return Lower(a) == b; }) != text.end();
+}
+
+}  // namespace
+
+bool CopiesWithTheClient(std::string_view text) {
+  if (!Contains(text, "copy")) return false;
+  return Scanner(text, false).FindsCopyWithTheClient() ||
+         (text.find('\\') != std::string_view::npos && Scanner(text, true).FindsCopyWithTheClient());
+}
+
+bool MayChangeClientEncoding(std::string_view text) {
+  static constexpr std::array<std::string_view, 6> kWords = {
+      "encoding", "names", "set_config", "reset", "discard", "pg_settings"};
+  for (const std::string_view word : kWords)
+    if (Contains(text, word)) return true;
+  return false;
+}
+
+}  // namespace vandrel::ado

@@ -1,0 +1,19 @@
+// What the ODBC driver must know of a PostgreSQL batch before it sends it, read from the
+// text alone: the PostgreSQL ODBC driver has no way to refuse COPY with the client and
+// reports no change of the session's client encoding.
+#pragma once
+
+#include <string_view>
+
+namespace vandrel::ado {
+
+// Whether a statement of `text` is a COPY ... FROM STDIN or COPY ... TO STDOUT, read as
+// PostgreSQL reads it (comments, quoted strings and identifiers, dollar quoting). Errs
+// towards yes: a string with backslashes is read both with and without escapes.
+bool CopiesWithTheClient(std::string_view text);
+
+// Whether `text` names anything that can change the session's client encoding (SET
+// client_encoding, SET NAMES, set_config, RESET, DISCARD, pg_settings), anywhere in it.
+bool MayChangeClientEncoding(std::string_view text);
+
+}  // namespace vandrel::ado
