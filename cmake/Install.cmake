@@ -7,7 +7,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 
 set(VANDREL_PROGRAM_DIR opt/vandrelsql)
-install(TARGETS vandrelsql RUNTIME DESTINATION ${VANDREL_PROGRAM_DIR})
+install(TARGETS vandrelsql vandrelsql-check RUNTIME DESTINATION ${VANDREL_PROGRAM_DIR})
 # Project libraries built shared live beside the program, found through RPATH $ORIGIN.
 foreach(lib quillmere)
   if(TARGET ${lib})
@@ -19,10 +19,12 @@ foreach(lib quillmere)
 endforeach()
 
 # A relative link, so a copied tree still points at its own program.
-set(link ${CMAKE_CURRENT_BINARY_DIR}/install/vandrelsql)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/install)
-file(CREATE_LINK ../../${VANDREL_PROGRAM_DIR}/vandrelsql ${link} SYMBOLIC)
-install(FILES ${link} DESTINATION usr/bin)
+foreach(program vandrelsql vandrelsql-check)
+  set(link ${CMAKE_CURRENT_BINARY_DIR}/install/${program})
+  file(CREATE_LINK ../../${VANDREL_PROGRAM_DIR}/${program} ${link} SYMBOLIC)
+  install(FILES ${link} DESTINATION usr/bin)
+endforeach()
 
 install(FILES packaging/vandrelsql.desktop DESTINATION usr/share/applications)
 foreach(side 16 24 32 48)

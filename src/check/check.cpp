@@ -198,7 +198,7 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
       const std::string why = j > s    ? "una línea GO sangrada no separa lotes"
                               : s == 0 ? "una línea GO en la primera línea del archivo no separa lotes"
                                        : "esta línea GO no separa lotes (la anterior termina en LF solo)";
-      Add(r, lines.At(s), "go-not-separator", why + ": se envía dentro del " + where(s));
+      Add(r, lines.At(s), "go-not-separator", why + ": queda dentro del " + where(s));
     }
     if (j < e && t[j] == '\\')
       Add(r, lines.At(s), "client-command",
