@@ -166,8 +166,9 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
   auto where = [&](std::size_t pos) {
     const std::size_t i = static_cast<std::size_t>(
         std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin() - 1);
-    return i < k ? "lote " + std::to_string(i)
-                 : std::string("texto tras la última línea GO, que no se ejecuta");
+    if (i < k) return "lote " + std::to_string(i);
+    return std::string(k == 0 ? "texto del script, que no se ejecuta"
+                              : "texto tras la última línea GO, que no se ejecuta");
   };
 
   // Line by line: separator lines, lines that look like one, client commands. Every
