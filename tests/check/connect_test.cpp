@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "check/run_check.h"
+#include "support/databases.h"
+#include "support/program.h"
+#include "support/temp_folder.h"
+
+namespace vandrel::testing {
+namespace {
+
+using nlohmann::json;
+
+// Each entity as the updater asks for it: open and rolled back, ACCESS, or the manager's
+// failure without the password.
+TEST(CheckConnect, EachEntityReported) {
+  if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+  const std::string password = "clave-que-no-vale";
+  Installation setup({"CATALOGOS"}, "[INTERNOS]\nTag=POSTGRESQL\nConnection=" + TestServer() +
+                                        "\n[NCM]\nTag=POSTGRESQL\nConnection=" + TestServer() +
+                                        " user=vandrel_pw password=" + password +
+                                        "\n[SYSTABLAS]\nTag=ACCESS\n");
+  for (const char* name : {"CATALOGOS_1.sql", "INTERNOS_1.sql", "NCM_1.sql", "SYSTABLAS_1.sql"})
+    setup.program.Write(name, "SELECT 1;\r\nGO\r\n");
+
+  const Ran ran = RunCheck("--json --connect '" + setup.program.str() + "'",
+                           "ProgramFiles='" + setup.programFiles.str() + "'");
+  EXPECT_EQ(2, ran.exit) << ran.out;
+  EXPECT_EQ("", SecretShown(ran.out, {password}));
+  std::string statuses;
+  const json doc = json::parse(ran.out);
+  for (const json& c : doc["connections"]) {
+    statuses += c["entity"].get<std::string>() + "=" + c["status"].get<std::string>() + " ";
+    EXPECT_EQ(c["status"] == "error", c["message"].is_string()) << c.dump();
+  }
+  EXPECT_EQ("CATALOGOS=ok INTERNOS=ok NCM=error SYSTABLAS=ACCESS ", statuses);
+}
+
+}  // namespace
+}  // namespace vandrel::testing
