@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/ado/drivers.h"
+#include "platform/ado/engine_error.h"
 #include "platform/automation/object.h"
 #include "platform/env.h"
 #include "platform/error.h"
@@ -170,7 +171,16 @@ class AssemblyConnection final : public Object {
   }
 
  private:
+  // Whatever the tag, the string may hold a password (a libpq string under SQLITE, say).
   vandrel::ado::ConnectionPtr Open() {
+    try {
+      return OpenAsTagged();
+    } catch (const Error& e) {
+      throw Error(vandrel::ado::BlankConnection(e.Description(), connection_));
+    }
+  }
+
+  vandrel::ado::ConnectionPtr OpenAsTagged() {
     const std::string where = "la base de datos de la entidad " + entity_ + " (" + tag_;
     if (tag_ == "SQLITE") {
       fs::path path = vandrel::platform::NativePath(connection_);

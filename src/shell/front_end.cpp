@@ -8,6 +8,7 @@
 #include "Mod_Main.h"
 #include "platform/error.h"
 #include "shell/console.h"
+#include "shell/process_setup.h"
 
 namespace vandrel::shell {
 
@@ -23,6 +24,7 @@ ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop) {
     std::fprintf(stderr, "%s\n", Describe(e).c_str());
   }
   ReleaseModule();
+  if (IsInterruption(status)) window.SetStatusText(kInterrumpida);
   return status;
 }
 

@@ -11,7 +11,11 @@ enum class ExitStatus : int {
   Cancelled = 2,        // no connection for an entity
   Access = 3,           // an entity tagged "ACCESS" stopped the run
   ClosedBeforeRun = 4,  // the window was closed before the run began
+  // 128 + the signal: interrupted (SIGINT, SIGTERM, SIGHUP), rolled back
 };
+
+constexpr ExitStatus InterruptedBy(int signal) { return static_cast<ExitStatus>(128 + signal); }
+constexpr bool IsInterruption(ExitStatus status) { return static_cast<int>(status) > 128; }
 
 // Deliberately not a std::exception: error traps let it pass untouched.
 struct ProgramEnd {

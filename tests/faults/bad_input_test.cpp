@@ -11,6 +11,7 @@
 
 #include "faults/endings.h"
 #include "faults/workload.h"
+#include "support/silent_server.h"
 #include "support/update_run.h"
 
 namespace vandrel::testing {
@@ -144,6 +145,8 @@ TEST_F(BadInputTest, ConfigurationFaultsCancelWithTheirCause) {
     std::string programFiles = "";  // when not the installation's
   };
   const std::string ini = Installation::Ini();
+  const SilentServer silent;
+  const std::string silentPort = std::to_string(silent.port());
   const Case cases[] = {
       {"missing", "-", ExitStatus::Cancelled, "No existe el archivo de configuración " + ini},
       {"empty", "", ExitStatus::Cancelled, "La entidad CATALOGOS no tiene sección en " + ini},
@@ -162,6 +165,11 @@ TEST_F(BadInputTest, ConfigurationFaultsCancelWithTheirCause) {
        "Connection refused"},
       {"ODBC server refusing connections", "[CATALOGOS]\nTag=ODBC\n" + kOdbcLine, ExitStatus::Cancelled,
        "No se puede abrir la base de datos de la entidad CATALOGOS"},
+      {"server that never answers", "[CATALOGOS]\nTag=POSTGRESQL\nConnection=host=127.0.0.1 port=" +
+       silentPort + " dbname=x connect_timeout=1 password=" + kSecret + "\n", ExitStatus::Cancelled, "timeout expired"},
+      {"ODBC server that never answers", "[CATALOGOS]\nTag=ODBC\nConnection=Driver={PostgreSQL Unicode};"
+       "Server=127.0.0.1;Port=" + silentPort + ";Uid=y;pqopt={connect_timeout=1};Pwd=" + kSecret + "\n",
+       ExitStatus::Cancelled, "timeout expired"},
       {"ACCESS", "[CATALOGOS]\nTag=ACCESS\n", ExitStatus::Access, ""},
       {"ProgramFiles unset", "-", ExitStatus::Cancelled,
        "No existe el archivo de configuración /Corvessa/quillmereconfig.ini", "unset"},

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/ado/connection.h"
 
@@ -14,10 +16,19 @@ namespace vandrel::ado {
 ConnectionPtr OpenSqlite(const std::string& path);
 inline constexpr int kSqliteBusyMs = 5000;
 
-// A libpq connection string ("host=... port=... dbname=... user=...") or URI.
+// A libpq connection string ("host=... port=... dbname=... user=...") or URI. Without a
+// connect_timeout of its own it gets kConnectTimeoutSeconds. Notices are dropped.
 ConnectionPtr OpenPostgres(const std::string& conninfo);
 
-// An ODBC connection string for SQLDriverConnect ("Driver={...};Server=...;...").
+// An ODBC connection string for SQLDriverConnect ("Driver={...};Server=...;..."). The login
+// timeout is kConnectTimeoutSeconds unless the string names a connect_timeout of its own.
 ConnectionPtr OpenOdbc(const std::string& connstr);
+
+// A server that accepts the connection and never answers fails the opening after this long.
+inline constexpr int kConnectTimeoutSeconds = 30;
+
+// The keywords and values OpenPostgres hands libpq (PQconnectdbParams, expanding dbname).
+std::vector<std::pair<std::string, std::string>> PostgresConnectOptions(
+    const std::string& conninfo);
 
 }  // namespace vandrel::ado

@@ -103,6 +103,16 @@ std::vector<std::string> OdbcSecrets(const std::string& connstr) {
   return secrets;
 }
 
+std::vector<std::string> ConnectionSecrets(const std::string& connection) {
+  std::vector<std::string> secrets = PostgresSecrets(connection);
+  for (std::string& secret : OdbcSecrets(connection)) secrets.push_back(std::move(secret));
+  return secrets;
+}
+
+std::string BlankConnection(std::string text, const std::string& connection) {
+  return ScrubSecrets(std::move(text), ConnectionSecrets(connection));
+}
+
 Error SqliteError(sqlite3* db, int rc) {
   if (db == nullptr || sqlite3_errcode(db) == SQLITE_OK) return Error(sqlite3_errstr(rc));
   std::string text = sqlite3_errmsg(db);

@@ -24,6 +24,12 @@ std::string ScrubSecrets(std::string text, const std::vector<std::string>& secre
 // The password values a libpq or ODBC connection string carries, for ScrubSecrets.
 std::vector<std::string> PostgresSecrets(const std::string& conninfo);
 std::vector<std::string> OdbcSecrets(const std::string& connstr);
+// Both: a string may be written for the other driver, or for none, by mistake.
+std::vector<std::string> ConnectionSecrets(const std::string& connection);
+
+// `text` with every password of `connection` blanked, however the string is written and
+// whatever its tag: every text shown that is built from a Connection value goes through it.
+std::string BlankConnection(std::string text, const std::string& connection);
 
 // SQLite's message for `db` (or the code's generic text when there is no handle).
 Error SqliteError(sqlite3* db, int rc);

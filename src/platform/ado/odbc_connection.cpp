@@ -1,12 +1,16 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cctype>
 #include <climits>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/interruption.h"
 
 namespace vandrel::ado {
 
@@ -21,6 +25,7 @@ class OdbcConnection final : public Connection {
 
   // Never commits: an open transaction is rolled back before disconnecting.
   ~OdbcConnection() override {
+    interruptible_.reset();
     if (open_ && lost_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -67,6 +72,11 @@ class OdbcConnection final : public Connection {
   }
 
   void Execute(std::string_view text, int) override {
+    interruptible_->Call([&] { ExecuteNow(text); });
+  }
+
+ private:
+  void ExecuteNow(std::string_view text) {
     if (!NeedsEngine(text)) return;
     CheckAlive();
     if (text.size() > static_cast<std::size_t>(INT_MAX))
@@ -83,6 +93,7 @@ class OdbcConnection final : public Connection {
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
     std::optional<Error> error;
+    Running(stmt);
     SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data())),
                                  static_cast<SQLINTEGER>(text.size()));
     // Every result of the batch is walked: a later statement's error only shows up there.
@@ -107,6 +118,7 @@ class OdbcConnection final : public Connection {
       rc = SQLMoreResults(stmt);
       if (rc == SQL_NO_DATA) break;
     }
+    Running(SQL_NULL_HSTMT);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (error) {
       if (open_ && failure_.empty()) failure_ = error->Description();
@@ -158,9 +170,16 @@ class OdbcConnection final : public Connection {
     return reinterpret_cast<const char*>(value);
   }
 
+  void Running(SQLHSTMT stmt) {
+    std::lock_guard<std::mutex> hold(runningLock_);
+    running_ = stmt;
+  }
+
   void End(SQLSMALLINT completion) {
-    open_ = false;
-    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
+    const SQLRETURN rc = interruptible_->Call([&] {
+      open_ = false;
+      return SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
+    });
     if (!Ok(rc)) {
       Error error = Diagnose(SQL_HANDLE_DBC, dbc_, "cannot end the transaction");
       if (lost_.empty() && completion == SQL_COMMIT) open_ = true;  // a rollback may follow
@@ -198,6 +217,12 @@ class OdbcConnection final : public Connection {
 
   SQLHENV env_;
   SQLHDBC dbc_;
+  std::mutex runningLock_;
+  SQLHSTMT running_ = SQL_NULL_HSTMT;  // the statement Interrupt may cancel, never a freed one
+  std::unique_ptr<Interruptible> interruptible_ = std::make_unique<Interruptible>([this] {
+    std::lock_guard<std::mutex> hold(runningLock_);
+    if (running_ != SQL_NULL_HSTMT) SQLCancel(running_);
+  });
   std::vector<std::string> secrets_;
   bool open_ = false;    // a transaction of ours is open (auto-commit off)
   std::string failure_;  // the first error inside the open transaction
@@ -206,11 +231,21 @@ class OdbcConnection final : public Connection {
   std::string encoding_;   // its session's client encoding when the connection opened
 };
 
+bool SetsConnectTimeout(std::string_view connstr) {
+  constexpr std::string_view key = "connect_timeout";
+  for (std::size_t at = 0; at + key.size() <= connstr.size(); ++at) {
+    std::size_t i = 0;
+    while (i < key.size() && std::tolower(static_cast<unsigned char>(connstr[at + i])) == key[i]) ++i;
+    if (i == key.size()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ConnectionPtr OpenOdbc(const std::string& connstr) {
   if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
-  std::vector<std::string> secrets = OdbcSecrets(connstr);
+  std::vector<std::string> secrets = ConnectionSecrets(connstr);
   SQLHENV env = SQL_NULL_HENV;
   if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
     throw Error("cannot start the ODBC driver manager");
@@ -221,6 +256,12 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
+  // A string with a timeout of its own (the PostgreSQL driver's pqopt={connect_timeout=…})
+  // keeps it: that driver hands the login timeout to libpq too and refuses the pair.
+  if (!SetsConnectTimeout(connstr))
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kConnectTimeoutSeconds)),
+                      SQL_IS_UINTEGER);
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
   const SQLRETURN rc = SQLDriverConnect(

@@ -5,6 +5,7 @@
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ado/interruption.h"
 
 namespace vandrel::ado {
 
@@ -18,13 +19,15 @@ using Result = std::unique_ptr<PGresult, ResultDeleter>;
 class PostgresConnection final : public Connection {
  public:
   PostgresConnection(PGconn* conn, std::vector<std::string> secrets)
-      : conn_(conn), secrets_(std::move(secrets)) {}
+      : conn_(conn), cancel_(PQgetCancel(conn)), secrets_(std::move(secrets)) {}
 
   // Never commits: an open transaction is rolled back (closing alone would do the same at
   // the server, but not until it notices).
   ~PostgresConnection() override {
     if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
       PQclear(PQexec(conn_, "ROLLBACK"));
+    interruptible_.reset();
+    if (cancel_ != nullptr) PQfreeCancel(cancel_);
     PQfinish(conn_);
   }
 
@@ -107,6 +110,10 @@ class PostgresConnection final : public Connection {
   // of any statement is seen. Returns the command tag of the last result.
   std::string Run(const std::string& text) {
     CheckAlive();
+    return interruptible_->Call([&] { return RunNow(text); });
+  }
+
+  std::string RunNow(const std::string& text) {
     if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
     std::string tag;
     std::optional<Error> first;
@@ -146,6 +153,11 @@ class PostgresConnection final : public Connection {
   }
 
   PGconn* conn_;
+  PGcancel* cancel_;  // thread-safe: the only use of the connection from another thread
+  std::unique_ptr<Interruptible> interruptible_ = std::make_unique<Interruptible>([this] {
+    char error[256];
+    if (cancel_ != nullptr) PQcancel(cancel_, error, sizeof error);
+  });
   std::vector<std::string> secrets_;
   std::string lost_;     // why the connection went away
   std::string failure_;  // the error that put the transaction into the failed state
@@ -170,6 +182,13 @@ std::string MaskQuoted(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> PostgresConnectOptions(
+    const std::string& conninfo) {
+  // libpq expands a dbname that is a connection string; what it holds overrides the
+  // keywords before it.
+  return {{"connect_timeout", std::to_string(kConnectTimeoutSeconds)}, {"dbname", conninfo}};
+}
+
 ConnectionPtr OpenPostgres(const std::string& conninfo) {
   char* parseError = nullptr;
   PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &parseError);
@@ -177,13 +196,25 @@ ConnectionPtr OpenPostgres(const std::string& conninfo) {
     std::string text = parseError != nullptr ? parseError : "out of memory";
     if (parseError != nullptr) PQfreemem(parseError);
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    throw Error("Invalid PostgreSQL connection string: " + ScrubSecrets(MaskQuoted(text)));
+    throw Error("Invalid PostgreSQL connection string: " +
+                BlankConnection(MaskQuoted(text), conninfo));
   }
   PQconninfoFree(parsed);
-  std::vector<std::string> secrets = PostgresSecrets(conninfo);
+  std::vector<std::string> secrets = ConnectionSecrets(conninfo);
 
-  PGconn* conn = PQconnectdb(conninfo.c_str());
+  const auto options = PostgresConnectOptions(conninfo);
+  std::vector<const char*> keywords, values;
+  for (const auto& [keyword, value] : options) {
+    keywords.push_back(keyword.c_str());
+    values.push_back(value.c_str());
+  }
+  keywords.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keywords.data(), values.data(), 1);
   if (conn == nullptr) throw Error("out of memory opening a PostgreSQL connection");
+  // libpq's default prints notices and warnings raw on stderr: the program shows only its
+  // own texts, and a batch's outcome is its error, never its notices.
+  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
   if (PQstatus(conn) != CONNECTION_OK) {
     Error error = PostgresError(conn, nullptr, secrets);
     PQfinish(conn);

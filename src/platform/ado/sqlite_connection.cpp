@@ -1,9 +1,11 @@
 #include <sqlite3.h>
 
 #include <climits>
+#include <memory>
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ado/interruption.h"
 
 namespace vandrel::ado {
 
@@ -15,6 +17,7 @@ class SqliteConnection final : public Connection {
 
   // Never commits: an open transaction is rolled back.
   ~SqliteConnection() override {
+    interruptible_.reset();
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
   }
@@ -70,6 +73,10 @@ class SqliteConnection final : public Connection {
 
   // Prepares and steps each statement in turn; rows are stepped over unread.
   void Run(std::string_view text) {
+    interruptible_->Call([&] { RunNow(text); });
+  }
+
+  void RunNow(std::string_view text) {
     const char* at = text.data();
     const char* const end = text.data() + text.size();
     while (at < end) {
@@ -103,6 +110,8 @@ class SqliteConnection final : public Connection {
   }
 
   sqlite3* db_;
+  std::unique_ptr<Interruptible> interruptible_ =
+      std::make_unique<Interruptible>([this] { sqlite3_interrupt(db_); });
   std::string aborted_;  // the error with which the engine rolled back the transaction
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
 };
