@@ -45,7 +45,7 @@ class BadInputTest : public ::testing::Test, public UpdateRun {
 TEST_F(BadInputTest, TextNotValidInTheCodesetOrWithANulIsRefusedNotCutShort) {
   const std::pair<std::string, std::string> cases[] = {
       {"INSERT INTO a VALUES('caf\xE9');\r\nGO\r\n",
-       "CATALOGOS_02.sql: the byte at offset 25 is not valid UTF-8 text"},
+       "CATALOGOS_02.sql: the byte at offset 25 (line 1) is not valid UTF-8 text"},
       {std::string("INSERT INTO a VALUES(1);\0INSERT INTO a VALUES(2);\r\nGO\r\n", 55), "NUL character at offset"},
   };
   for (const auto& [script, says] : cases) {
