@@ -199,8 +199,10 @@ class AssemblyConnection final : public Object {
   vandrel::ado::ConnectionPtr Open() {
     const std::string where = "la base de datos de la entidad " + entity_ + " (" + tag_;
     if (tag_ == "SQLITE") {
-      fs::path path = vandrel::platform::NativePath(connection_);
-      if (path.is_relative()) path = iniFolder_ / path;
+      // A relative path is the ini folder's, also where a backslash is resolved.
+      const bool absolute = connection_.starts_with('/') || connection_.starts_with('\\');
+      const fs::path path = vandrel::platform::NativePath(
+          absolute ? connection_ : (iniFolder_ / "").string() + connection_);
       std::error_code ec;
       const auto status = fs::status(path, ec);
       if (!fs::exists(status))

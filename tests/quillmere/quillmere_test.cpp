@@ -164,7 +164,11 @@ TEST_F(QuillmereTest, SqlitePathsAreRelativeToTheIniAndNeverCreated) {
   ObjectPtr manager = Load(
       "[CATALOGOS]\nTag=SQLITE\nConnection=datos\\catalogos.db\n"
       "[INTERNOS]\nTag=SQLITE\nConnection=falta.db\n"
-      "[NCM]\nTag=SQLITE\nConnection=" + folder.str() + "/otro.db\n");
+      "[NCM]\nTag=SQLITE\nConnection=" + folder.str() + "/otro.db\n"
+      "[SYSTABLAS]\nTag=SQLITE\nConnection=mis\\datos\\s.db\n");
+  // A backslash in a folder's own name, found beside the ini.
+  folder.Write("Corvessa/mis\\datos/s.db", "");
+  EXPECT_NE(std::dynamic_pointer_cast<ado::Connection>(Connect(manager, "SYSTABLAS")), nullptr);
   ObjectPtr first = Connect(manager, "CATALOGOS");
   ObjectPtr second = Connect(manager, "CATALOGOS");
   EXPECT_NE(first, second);
