@@ -1,16 +1,16 @@
 #include "quillmere/quillmere.h"
 
-#include <ini.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
+#include <string_view>
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
@@ -42,116 +42,142 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Reads the file for inih line by line, counting lines and noting section headers, which
-// inih itself does not report.
-struct Reader {
-  std::string content;
-  std::size_t at = 0;
-  int line = 0;
-  std::string error;  // set when reading stops on a fault of its own
-  int errorLine = 0;
-  std::string section;  // as the last header names it
-  std::string raw;      // the line inih is parsing, as written
-  Entities* entities = nullptr;
+// The file is small and its format simple: sections, "key = value" lines, comments on lines
+// of their own. A reader of its own takes lines of any length and values whole (a
+// connection string may hold ";" or "#").
+constexpr std::size_t kMaxConfigBytes = std::size_t{4} << 20;
 
-  void Fail(int where, std::string what) {
-    if (error.empty()) {
-      error = std::move(what);
-      errorLine = where;
-    }
-  }
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
-  static char* Next(char* buffer, int size, void* self) {
-    auto* r = static_cast<Reader*>(self);
-    if (r->at >= r->content.size() || !r->error.empty()) return nullptr;
-    auto end = r->content.find('\n', r->at);
-    end = end == std::string::npos ? r->content.size() : end + 1;
-    std::string_view text(r->content.data() + r->at, end - r->at);
-    r->at = end;
-    ++r->line;
-    std::string_view body = text;
-    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
-    if (body.size() + 2 > static_cast<std::size_t>(size)) {
-      r->Fail(r->line, "la línea es demasiado larga (más de " + std::to_string(size - 2) +
-                           " caracteres)");
-      return nullptr;
-    }
-    if (body.find('\0') != std::string_view::npos) {
-      r->Fail(r->line, "la línea contiene un carácter NUL");
-      return nullptr;
-    }
-    r->raw.assign(body);
-    r->NoteSection(body);
-    std::memcpy(buffer, body.data(), body.size());
-    buffer[body.size()] = '\n';
-    buffer[body.size() + 1] = '\0';
-    return buffer;
-  }
-
-  void NoteSection(std::string_view text) {
-    std::size_t i = 0;
-    if (line == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") i = 3;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i >= text.size() || text[i] != '[') return;
-    const auto close = text.find(']', i + 1);
-    if (close == std::string_view::npos) return;  // inih reports it as malformed
-    // Exactly as inih names it, so that its keys are found under it.
-    std::string name(text.substr(i + 1, close - i - 1));
-    section = name;
-    auto [it, added] = entities->try_emplace(name);
-    if (!added) {
-      Fail(line, "la sección [" + name + "] ya aparece en la línea " + std::to_string(it->second.line));
-      return;
-    }
-    it->second.line = line;
-  }
-};
-
-// The value of a "key = value" line as written: everything after the first '=' or ':',
-// without the blanks around it. `parsed` is inih's value, used if the line is not found.
-std::string RawValue(const std::string& line, const char* parsed) {
-  const auto sep = line.find_first_of("=:");
-  if (sep == std::string::npos) return parsed;
-  const auto begin = line.find_first_not_of(" \t", sep + 1);
-  if (begin == std::string::npos) return {};
-  const auto end = line.find_last_not_of(" \t");
-  return line.substr(begin, end - begin + 1);
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && Blank(s.back())) s.remove_suffix(1);
+  return s;
 }
 
-int Handle(void* self, const char* sectionName, const char* name, const char* value) {
-  auto* r = static_cast<Reader*>(self);
-  const std::string section = sectionName;
-  const std::string key = Lower(name);
-  if (section.empty() || r->entities->find(section) == r->entities->end()) {
-    r->Fail(r->line, std::string("la clave ") + name + " está fuera de una sección");
-    return 0;
+class Parser {
+ public:
+  Parser(const fs::path& file, Entities& entities) : file_(file), entities_(entities) {}
+
+  void Parse(std::string_view content) {
+    if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+    while (!content.empty()) {
+      const auto end = content.find('\n');
+      std::string_view text = content.substr(0, end);
+      content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+      ++line_;
+      while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+      Line(text);
+    }
   }
-  EntityEntry& entry = (*r->entities)[section];
-  std::optional<std::string>* slot = nullptr;
-  int* slotLine = nullptr;
-  if (key == "tag") {
-    slot = &entry.tag;
-    slotLine = &entry.tagLine;
-  } else if (key == "connection") {
-    slot = &entry.connection;
-    slotLine = &entry.connectionLine;
-  } else {
-    r->Fail(r->line, std::string("clave desconocida ") + name + " en la sección [" + section +
-                         "] (se esperan Tag y Connection)");
-    return 0;
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw Error("Línea " + std::to_string(line_) + " de " + file_.string() + ": " + what);
   }
-  if (slot->has_value()) {
-    // An indented line continues the previous value in this format.
-    r->Fail(r->line, std::string("la clave ") + name + " de la sección [" + section +
-                         "] ya se definió en la línea " + std::to_string(*slotLine) +
-                         " (una línea sangrada continúa la anterior)");
-    return 0;
+  [[noreturn]] void Malformed() const {
+    throw Error("Línea " + std::to_string(line_) + " mal formada en " + file_.string());
   }
-  // inih cuts a value at " ;" as an inline comment; a connection string may hold that (in a
-  // password, say), so the value is taken from the line as written.
-  *slot = RawValue(r->raw, value);
-  *slotLine = r->line;
-  return 1;
+
+  void Line(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) Fail("la línea contiene un carácter NUL");
+    const std::string_view body = Trim(text);
+    if (body.empty() || body.front() == ';' || body.front() == '#') return;
+    const bool indented = body.data() != text.data();
+    if (indented && !lastKey_.empty()) {
+      // An indented line continues the previous value in this format: a second value.
+      Fail("la clave " + lastKey_ + " de la sección [" + section_ + "] ya se definió en la línea " +
+           std::to_string(lastKeyLine_) + " (una línea sangrada continúa la anterior)");
+    }
+    if (body.front() == '[') return Section(body);
+    const auto sep = body.find_first_of("=:");
+    if (sep == std::string_view::npos) Malformed();
+    Key(std::string(Trim(body.substr(0, sep))), std::string(Trim(body.substr(sep + 1))));
+  }
+
+  void Section(std::string_view body) {
+    const auto close = body.find(']', 1);
+    if (close == std::string_view::npos) Malformed();
+    std::string name(body.substr(1, close - 1));
+    auto [it, added] = entities_.try_emplace(name);
+    if (!added)
+      Fail("la sección [" + name + "] ya aparece en la línea " + std::to_string(it->second.line));
+    it->second.line = line_;
+    section_ = std::move(name);
+    inSection_ = true;
+    lastKey_.clear();
+  }
+
+  void Key(const std::string& name, std::string value) {
+    if (!inSection_ || section_.empty()) Fail("la clave " + name + " está fuera de una sección");
+    EntityEntry& entry = entities_[section_];
+    const std::string key = Lower(name);
+    std::optional<std::string>* slot = nullptr;
+    int* slotLine = nullptr;
+    if (key == "tag") {
+      slot = &entry.tag;
+      slotLine = &entry.tagLine;
+    } else if (key == "connection") {
+      slot = &entry.connection;
+      slotLine = &entry.connectionLine;
+    } else {
+      Fail("clave desconocida " + name + " en la sección [" + section_ +
+           "] (se esperan Tag y Connection)");
+    }
+    if (slot->has_value())
+      Fail("la clave " + name + " de la sección [" + section_ + "] ya se definió en la línea " +
+           std::to_string(*slotLine) + " (una línea sangrada continúa la anterior)");
+    *slot = std::move(value);
+    *slotLine = line_;
+    lastKey_ = name;
+    lastKeyLine_ = line_;
+  }
+
+  const fs::path& file_;
+  Entities& entities_;
+  int line_ = 0;
+  std::string section_;
+  bool inSection_ = false;
+  std::string lastKey_;  // of the last key line in this section, as written
+  int lastKeyLine_ = 0;
+};
+
+// The whole file, read without waiting on anything that is not a regular file and without
+// reading more than a configuration file can sensibly hold.
+std::string ReadConfig(const fs::path& file) {
+  const std::string cannot = "No se puede leer el archivo de configuración " + file.string();
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) throw Error("No existe el archivo de configuración " + file.string());
+    throw Error(cannot + ": " + std::strerror(err));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (fstat(fd, &st) != 0) throw Error(cannot + ": " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode))
+    throw Error("El archivo de configuración " + file.string() + " es una carpeta");
+  if (!S_ISREG(st.st_mode))
+    throw Error("El archivo de configuración " + file.string() +
+                " no es un archivo normal (es " +
+                (S_ISFIFO(st.st_mode) ? "una tubería con nombre" : "un dispositivo") + ")");
+  std::string content;
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw Error(cannot + ": " + std::strerror(errno));
+    if (got == 0) break;
+    content.append(buf, static_cast<std::size_t>(got));
+    if (content.size() > kMaxConfigBytes)
+      throw Error("El archivo de configuración " + file.string() + " pasa de " +
+                  std::to_string(kMaxConfigBytes >> 20) +
+                  " MiB y no se lee: uno de verdad ocupa unos pocos KiB");
+  }
+  return content;
 }
 
 class AssemblyConnection final : public Object {
@@ -183,8 +209,10 @@ class AssemblyConnection final : public Object {
   vandrel::ado::ConnectionPtr OpenAsTagged() {
     const std::string where = "la base de datos de la entidad " + entity_ + " (" + tag_;
     if (tag_ == "SQLITE") {
-      fs::path path = vandrel::platform::NativePath(connection_);
-      if (path.is_relative()) path = iniFolder_ / path;
+      // A relative path is the ini folder's, also where a backslash is resolved.
+      const bool absolute = connection_.starts_with('/') || connection_.starts_with('\\');
+      const fs::path path = vandrel::platform::NativePath(
+          absolute ? connection_ : (iniFolder_ / "").string() + connection_);
       std::error_code ec;
       const auto status = fs::status(path, ec);
       if (!fs::exists(status))
@@ -194,7 +222,11 @@ class AssemblyConnection final : public Object {
       try {
         return vandrel::ado::OpenSqlite(path.string());
       } catch (const Error& e) {
-        throw Error("No se puede abrir " + where + ", " + path.string() + "): " + e.Description());
+        // The driver names the file too; once is enough.
+        std::string why = e.Description();
+        const std::string named = " (" + path.string() + ")";
+        if (why.size() > named.size() && why.ends_with(named)) why.resize(why.size() - named.size());
+        throw Error("No se puede abrir " + where + ", " + path.string() + "): " + why);
       }
     }
     try {
@@ -264,34 +296,9 @@ class QuillMain final : public Object {
     if (path_.empty())
       throw Error("No se indicó la ruta del archivo de configuración (setParametersPath)");
     file_ = vandrel::platform::NativePath(path_);
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) {
-      const int err = errno;
-      if (err == ENOENT)
-        throw Error("No existe el archivo de configuración " + file_.string());
-      throw Error("No se puede leer el archivo de configuración " + file_.string() + ": " +
-                  std::strerror(err));
-    }
-    if (fs::is_directory(file_))
-      throw Error("El archivo de configuración " + file_.string() + " es una carpeta");
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-      throw Error("No se puede leer el archivo de configuración " + file_.string());
-
+    const std::string content = ReadConfig(file_);
     Entities entities;
-    Reader reader;
-    reader.content = content.str();
-    reader.entities = &entities;
-    const int result = ini_parse_stream(&Reader::Next, &reader, &Handle, &reader);
-    // inih goes on after a malformed line and returns the first one; a fault found by the
-    // reader or the handler stops at once, so the smaller line number is the first fault.
-    if (result > 0 && (reader.error.empty() || result < reader.errorLine))
-      throw Error("Línea " + std::to_string(result) + " mal formada en " + file_.string());
-    if (!reader.error.empty())
-      throw Error("Línea " + std::to_string(reader.errorLine) + " de " + file_.string() + ": " +
-                  reader.error);
-    if (result < 0) throw Error("No se puede leer el archivo de configuración " + file_.string());
+    Parser(file_, entities).Parse(content);
     loaded_ = std::move(entities);
   }
 
@@ -299,8 +306,15 @@ class QuillMain final : public Object {
     if (!loaded_)
       throw Error("No se han cargado los parámetros (LoadParameters) del archivo de configuración");
     const auto it = loaded_->find(entity);
-    if (it == loaded_->end())
+    if (it == loaded_->end()) {
+      for (const auto& [name, entry] : *loaded_)
+        if (Lower(name) == Lower(entity))
+          throw Error("La entidad " + entity + " no tiene sección en " + file_.string() +
+                      ": la sección [" + name + "] de la línea " + std::to_string(entry.line) +
+                      " no es la suya, las mayúsculas y minúsculas cuentan (escríbala [" +
+                      entity + "])");
       throw Error("La entidad " + entity + " no tiene sección en " + file_.string());
+    }
     return it->second;
   }
 

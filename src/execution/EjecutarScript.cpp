@@ -30,7 +30,7 @@ bool EjecutarScript(const RegistroScript& Registro) {
         Lotes = CortarLotes(TextoScript);
         line = 180;
         const int64_t ultimo = static_cast<int64_t>(Lotes.size()) - 1;
-        if (ultimo - 1 > std::numeric_limits<int16_t>::max()) throw Overflow();
+        if (ultimo - 1 > std::numeric_limits<int16_t>::max()) throw DemasiadosLotes(ultimo);
         const int16_t limite = static_cast<int16_t>(ultimo - 1);
         IndiceLote = 0;
         while (IndiceLote <= limite) {
@@ -43,7 +43,7 @@ bool EjecutarScript(const RegistroScript& Registro) {
           line = 220;
           Conexion().Execute(TextoLote, ado::adOptionUnspecified);
           line = 230;
-          if (IndiceLote == std::numeric_limits<int16_t>::max()) throw Overflow();
+          if (IndiceLote == std::numeric_limits<int16_t>::max()) throw DemasiadosLotes(ultimo);
           IndiceLote = static_cast<int16_t>(IndiceLote + 1);
         }
         line = 240;

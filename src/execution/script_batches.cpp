@@ -16,10 +16,14 @@ constexpr std::string_view kSeparador = "\r\nGO";
 // The nine replacements, one after the other, come to this: every CR or LF followed by
 // "go", "Go" or "gO" in the original text becomes CR LF "GO". A CR LF pair is never taken
 // whole (its LF is taken first, the CR stays in front), the occurrences cannot overlap, and
-// what is inserted can start no further occurrence.
-bool SeparadorEnMinusculas(const char* p) {
-  return (p[0] == '\r' || p[0] == '\n') && (p[1] | 0x20) == 'g' && (p[2] | 0x20) == 'o' &&
-         !(p[1] == 'G' && p[2] == 'O');
+// what is inserted can start no further occurrence. An LF that does not follow a CR is
+// taken before "GO" too: without it, a script with LF line ends and upper-case GO lines
+// ran as one piece, that is to say not at all.
+bool Ocurrencia(const char* d, std::size_t i) {
+  const char* p = d + i;
+  if ((p[0] != '\r' && p[0] != '\n') || (p[1] | 0x20) != 'g' || (p[2] | 0x20) != 'o') return false;
+  if (p[1] != 'G' || p[2] != 'O') return true;
+  return p[0] == '\n' && (i == 0 || p[-1] != '\r');
 }
 
 // Bit i set when p[i] is CR or LF and p[i + 1] is "g" or "G", for i < 64; reads up to p + 64.
@@ -35,11 +39,11 @@ std::uint64_t LineaConG(const char* p) {
 }
 
 // Occurrences starting at p .. p + 63 of a text of n > p + 64 bytes; reads up to p + 65.
-std::uint64_t SeparadoresEnMinusculas(const char* d, std::size_t p, std::size_t n) {
+std::uint64_t Ocurrencias(const char* d, std::size_t p, std::size_t n) {
   std::uint64_t found = 0;
   for (std::uint64_t bits = LineaConG(d + p); bits != 0; bits &= bits - 1) {
     const std::size_t i = p + static_cast<std::size_t>(std::countr_zero(bits));
-    if (i + 2 < n && SeparadorEnMinusculas(d + i)) found |= std::uint64_t{1} << (i - p);
+    if (i + 2 < n && Ocurrencia(d, i)) found |= std::uint64_t{1} << (i - p);
   }
   return found;
 }
@@ -55,12 +59,12 @@ void NormalizarSeparadores(std::string& texto) {
   const std::size_t bloques = (n - 1) / bb::kStride;
   const std::size_t cola = bloques * bb::kStride;
   auto bloque = [&](std::size_t j) {
-    return SeparadoresEnMinusculas(texto.data(), j * bb::kStride, n);
+    return Ocurrencias(texto.data(), j * bb::kStride, n);
   };
 
   std::uint64_t bitsCola = 0;
   for (std::size_t i = cola; i + 2 < n; ++i)
-    if (SeparadorEnMinusculas(texto.data() + i)) bitsCola |= std::uint64_t{1} << (i - cola);
+    if (Ocurrencia(texto.data(), i)) bitsCola |= std::uint64_t{1} << (i - cola);
   // Occurrences are rare: clearing bits one by one beats a popcount without the instruction.
   std::size_t cuantos = 0;
   for (std::uint64_t bits = bitsCola; bits != 0; bits &= bits - 1) ++cuantos;
@@ -99,6 +103,23 @@ void NormalizarSeparadores(std::string& texto) {
     if (j > 0) siguiente = bloque(j - 1);
     reemplazarBits(j * bb::kStride, actual);
   }
+}
+
+namespace {
+
+std::string ConMiles(std::int64_t n) {
+  std::string digits = std::to_string(n);
+  for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(static_cast<std::size_t>(i), ",");
+  return digits;
+}
+
+}  // namespace
+
+Error DemasiadosLotes(std::int64_t lotes) {
+  return Error(Overflow().Description() + std::string(": the script has ") + ConMiles(lotes) +
+               " batches; at most " + ConMiles(kMaxLotes) +
+               " can run: split it into several scripts.");
 }
 
 std::vector<std::string_view> CortarLotes(std::string_view texto) {

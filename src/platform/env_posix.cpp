@@ -16,9 +16,43 @@
 
 namespace vandrel::platform {
 
+// A backslash is a separator, as on Windows, except where a folder's or file's own name
+// holds one (Linux allows it): from each name on, the longest run of names joined by
+// backslashes that exists as written is taken whole. So the program folder
+// /srv/mis\programas followed by \CATALOGOS_*.sql is searched in that folder.
 std::string NativePath(const std::string& path) {
-  std::string native = path;
-  std::replace(native.begin(), native.end(), '\\', '/');
+  if (path.find('\\') == std::string::npos) return path;
+  struct Name {
+    std::string text;
+    char after;  // '/', '\\' or 0 at the end
+  };
+  std::vector<Name> names;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+      names.push_back({path.substr(start, i - start), i == path.size() ? '\0' : path[i]});
+      start = i + 1;
+    }
+  std::string native;
+  for (std::size_t j = 0; j < names.size();) {
+    std::size_t last = j;
+    for (std::size_t k = j; k + 1 < names.size() && names[k].after == '\\'; ++k) last = k + 1;
+    std::size_t taken = j;
+    std::string whole;
+    for (; last > j; --last) {
+      whole = names[j].text;
+      for (std::size_t k = j + 1; k <= last; ++k) whole += "\\" + names[k].text;
+      struct stat st {};
+      if (!names[j].text.empty() && lstat((native + whole).c_str(), &st) == 0) {
+        taken = last;
+        break;
+      }
+    }
+    if (taken == j) whole = names[j].text;
+    native += whole;
+    if (names[taken].after != '\0') native += '/';
+    j = taken + 1;
+  }
   return native;
 }
 
@@ -61,8 +95,15 @@ class PosixEnv final : public Env {
     // Turkish one, say, would not take "i" for "I".
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
     const locale_t userLocale = uselocale(cLocale);
-    errno = 0;
-    while (const dirent* entry = readdir(dir)) {
+    int readErr = 0;
+    for (;;) {
+      // Only readdir's own errno tells of a failure: a stat of a dangling link sets it too.
+      errno = 0;
+      const dirent* entry = readdir(dir);
+      if (entry == nullptr) {
+        readErr = errno;
+        break;
+      }
       const std::string name = entry->d_name;
       if (name.empty() || name[0] == '.') continue;  // hidden, and "." / ".."
       if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
@@ -70,7 +111,6 @@ class PosixEnv final : public Env {
       if (stat((folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       matches_.push_back(name);
     }
-    const int readErr = errno;
     uselocale(userLocale);
     closedir(dir);
     if (readErr != 0) throw SystemError("Cannot search folder " + folder, readErr);
@@ -92,6 +132,9 @@ class PosixEnv final : public Env {
 
   std::string Environ(const std::string& name) override {
     const char* value = std::getenv(name.c_str());
+    // Windows always sets ProgramFiles; Linux's place for add-on programs is /opt, where the
+    // program itself is installed.
+    if (name == "ProgramFiles" && (value == nullptr || *value == '\0')) return "/opt";
     return value == nullptr ? std::string() : std::string(value);
   }
 

@@ -12,8 +12,9 @@ class TextFile {
 
   // Appends the whole remaining text to `out`, decoded to UTF-8, each line followed by
   // CR LF (a line ends at CR, CR LF or the end of the file; a lone LF is ordinary text).
-  // Throws Error naming the file (and the byte offset, for text that is not valid in the
-  // codeset). On failure `out` may hold part of the text; callers do not use it.
+  // A UTF-8 byte-order mark at the very start of a file read as UTF-8 is skipped.
+  // Throws Error naming the file (and the byte offset and line, for text that is not valid
+  // in the codeset). On failure `out` may hold part of the text; callers do not use it.
   virtual void ReadAllLines(std::string& out) = 0;
 
   // Closes the file. Throws Error when the system reports a failure.
@@ -23,6 +24,7 @@ class TextFile {
 }  // namespace vandrel::platform
 
 namespace vandrel::platform {
-// The real implementation behind Env::OpenText; `path` is already native.
+// The real implementation behind Env::OpenText; `path` is already native. Refuses, naming
+// the file, anything but a regular file, without waiting on it.
 std::unique_ptr<TextFile> OpenTextFile(const std::string& path);
 }  // namespace vandrel::platform

@@ -1,21 +1,21 @@
 #include <fcntl.h>
 #include <iconv.h>
-#include <langinfo.h>
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unistr.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <clocale>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
 #include "platform/byte_blocks.h"
 #include "platform/error.h"
+#include "platform/locale_text.h"
 #include "platform/text_file.h"
 
 namespace vandrel::platform {
@@ -27,14 +27,6 @@ namespace bb = blocks;
 constexpr std::size_t kChunk = std::size_t{1} << 18;
 // The longest incomplete multibyte sequence a chunk can end in.
 constexpr std::size_t kCarry = 8;
-
-// The codeset of LC_CTYPE; a C/POSIX locale reads UTF-8.
-std::string LocaleCodeset() {
-  const char* name = std::setlocale(LC_CTYPE, nullptr);
-  if (name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0)
-    return "UTF-8";
-  return nl_langinfo(CODESET);
-}
 
 bool IsUtf8(const std::string& codeset) {
   return strcasecmp(codeset.c_str(), "UTF-8") == 0 || strcasecmp(codeset.c_str(), "UTF8") == 0;
@@ -119,6 +111,13 @@ std::size_t CompleteUtf8(const char* p, std::size_t n) {
   return continuation + 1 < length ? i - 1 : n;
 }
 
+const char* FileKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 class Iconv {
  public:
   Iconv(const std::string& from, const std::string& path)
@@ -144,11 +143,15 @@ class PosixTextFile final : public TextFile {
   PosixTextFile(const PosixTextFile&) = delete;
   PosixTextFile& operator=(const PosixTextFile&) = delete;
 
+  // A named pipe or a device would block or never end: only regular files are read. The
+  // handle itself is checked, so a file replaced after discovery is caught too.
   void CheckReadable() {
     struct stat st;
     if (fstat(fd_, &st) != 0) throw SystemError("Cannot open " + path_, errno);
-    // open() gives a directory to a reader without complaint; its read() fails only later.
     if (S_ISDIR(st.st_mode)) throw SystemError("Cannot open " + path_, EISDIR);
+    if (!S_ISREG(st.st_mode))
+      throw Error("Cannot open " + path_ + ": it is " + FileKind(st.st_mode) +
+                  ", not a regular file");
   }
 
   void ReadAllLines(std::string& out) override {
@@ -205,8 +208,32 @@ class PosixTextFile final : public TextFile {
   }
 
   [[noreturn]] void Invalid(std::uint64_t offset) const {
+    const bool utf8 = IsUtf8(codeset_);
     throw Error("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
-                " is not valid " + codeset_ + " text");
+                " (line " + std::to_string(LineAt(offset)) + ") is not valid " + codeset_ +
+                " text; convert the file to " + codeset_ + ", e.g. with iconv -f " +
+                (utf8 ? "WINDOWS-1252" : "UTF-8") + " -t " + codeset_);
+  }
+
+  // The line, as an editor counts them (CR LF, CR or LF end one), that holds `offset`.
+  std::uint64_t LineAt(std::uint64_t offset) const {
+    std::uint64_t line = 1;
+    char buf[1 << 14];
+    char previous = 0;
+    for (std::uint64_t at = 0; at < offset;) {
+      const ssize_t got = ::pread(fd_, buf, std::min<std::uint64_t>(sizeof buf, offset - at),
+                                  static_cast<off_t>(at));
+      if (got <= 0) {
+        if (got < 0 && errno == EINTR) continue;
+        break;
+      }
+      for (ssize_t i = 0; i < got; ++i) {
+        if (buf[i] == '\n' ? previous != '\r' : buf[i] == '\r') ++line;
+        previous = buf[i];
+      }
+      at += static_cast<std::uint64_t>(got);
+    }
+    return line;
   }
 
   void ReadUtf8(LineWriter& writer) {
@@ -219,7 +246,10 @@ class PosixTextFile final : public TextFile {
       const std::size_t cut = got == 0 ? n : CompleteUtf8(buf.get(), n);
       if (const char* bad = FirstInvalidUtf8(buf.get(), buf.get() + cut))
         Invalid(offset + static_cast<std::uint64_t>(bad - buf.get()));
-      writer.Feed(buf.get(), buf.get() + cut);
+      // Editors on Windows write a byte-order mark; it is no part of the script.
+      const std::size_t skip =
+          offset == 0 && cut >= 3 && std::memcmp(buf.get(), "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+      writer.Feed(buf.get() + skip, buf.get() + cut);
       if (got == 0) return;
       carry = n - cut;
       std::memmove(buf.get(), buf.get() + cut, carry);
@@ -269,7 +299,8 @@ class PosixTextFile final : public TextFile {
 }  // namespace
 
 std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) throw SystemError("Cannot open " + path, errno);
   std::unique_ptr<PosixTextFile> file;
   try {

@@ -1,5 +1,6 @@
 #include "shell/console.h"
 
+#include "platform/locale_text.h"
 #include "shell/identity.h"
 #include "shell/window_texts.h"
 
@@ -14,14 +15,16 @@ void ConsoleStatus::AddListEntry(const std::string& text) { Line("  " + text); }
 
 void ConsoleStatus::SetStatusText(const std::string& text) { Line(text); }
 
-void ConsoleStatus::Line(const std::string& text) {
+// The terminal shows the locale's codeset, as the scripts are read in it.
+void ConsoleStatus::Line(const std::string& utf8) {
+  const std::string text = platform::ToLocaleText(utf8);
   std::fwrite(text.data(), 1, text.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);
 }
 
 void ConsoleDesktop::ShowBox(const std::string& prompt, int /*style*/, const std::string& title) {
-  std::string text = "== " + title + " ==\n" + prompt + "\n";
+  const std::string text = platform::ToLocaleText("== " + title + " ==\n" + prompt + "\n");
   std::fwrite(text.data(), 1, text.size(), err_);
   std::fflush(err_);
 }

@@ -1,15 +1,17 @@
 #include <clocale>
 
 #include "quillmere/quillmere.h"
+#include "shell/arguments.h"
 #include "shell/front_end.h"
 #include "shell/process_setup.h"
 #if VANDREL_WINDOW
 #include "shell/qt/window_front_end.h"
 #endif
 
-int main() {
+int main(int argc, char** argv) {
   vandrel::shell::PrepareProcess();
   std::setlocale(LC_ALL, "");
+  if (const int status = vandrel::shell::HandleArguments(argc, argv); status >= 0) return status;
   quillmere::Register();
 #if VANDREL_WINDOW
   if (vandrel::shell::ChooseWindow()) return vandrel::shell::RunWindow();

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 
 #include "Mod_Main.h"
+#include "platform/env.h"
 #include "platform/error.h"
 #include "support/recording.h"
 #include "support/temp_folder.h"
@@ -65,6 +67,52 @@ TEST_F(DiscoveryTest, NamesThatMustNotMatch) {
   std::filesystem::create_symlink(folder.path() / "sub", folder.path() / "NCM_dirlink.sql");
   ObtenerListadoSql();
   EXPECT_EQ(Found(), (std::vector<std::string>{"NCM:NCM_link.sql", "NCM:NCM_real.sql"}));
+}
+
+// A link that points nowhere (or to itself) is no script; a failed stat of it must not be
+// taken for a failure of the listing.
+TEST_F(DiscoveryTest, DanglingLinksAreSkipped) {
+  folder.Write("CATALOGOS_01.sql", "");
+  std::filesystem::create_symlink(folder.path() / "gone.sql", folder.path() / "CATALOGOS_00_old.sql");
+  std::filesystem::create_symlink(folder.path() / "NCM_self.sql", folder.path() / "NCM_self.sql");
+  ObtenerListadoSql();
+  EXPECT_EQ(Found(), (std::vector<std::string>{"CATALOGOS:CATALOGOS_01.sql"}));
+  EXPECT_TRUE(desktop.boxes.empty());
+}
+
+// A backslash in a folder's own name is that name's, not a separator; where nothing exists
+// as written, it separates as on Windows.
+TEST(NativePathTest, BackslashesInNamesThatExist) {
+  TempFolder root;
+  const std::string base = root.str();
+  std::filesystem::create_directories(root.path() / "mis\\programas" / "sub");
+  std::filesystem::create_directories(root.path() / "a" / "b");
+  struct Row {
+    std::string in, out;
+  };
+  const Row rows[] = {
+      {base + "/mis\\programas\\CATALOGOS_*.sql", base + "/mis\\programas/CATALOGOS_*.sql"},
+      {base + "/mis\\programas\\sub\\x.sql", base + "/mis\\programas/sub/x.sql"},
+      {base + "\\a\\b\\c", base + "/a/b/c"},
+      {base + "/nada\\x", base + "/nada/x"},
+      {"\\opt\\Corvessa\\quillmereconfig.ini", "/opt/Corvessa/quillmereconfig.ini"},
+      {"plain/path", "plain/path"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(platform::NativePath(row.in), row.out) << row.in;
+}
+
+TEST(EnvironTest, ProgramFilesUnsetOrEmptyReadsAsOpt) {
+  const char* saved = std::getenv("ProgramFiles");
+  const std::string keep = saved != nullptr ? saved : "";
+  platform::Env* env = platform::Env::Default();
+  unsetenv("ProgramFiles");
+  EXPECT_EQ(env->Environ("ProgramFiles"), "/opt");
+  setenv("ProgramFiles", "", 1);
+  EXPECT_EQ(env->Environ("ProgramFiles"), "/opt");
+  setenv("ProgramFiles", "/srv/p", 1);
+  EXPECT_EQ(env->Environ("ProgramFiles"), "/srv/p");
+  EXPECT_EQ(env->Environ("VANDREL_SURELY_UNSET"), "");
+  if (saved != nullptr) setenv("ProgramFiles", keep.c_str(), 1); else unsetenv("ProgramFiles");
 }
 
 TEST_F(DiscoveryTest, EmptyFolderLeavesOnlySlotZero) {

@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 
@@ -75,6 +76,70 @@ TEST(ConsoleTest, ReaderThatGoesAwayDoesNotStopTheRun) {
   const int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master WHERE name='paises'"), 1);
+}
+
+// Typing an option to learn about the program must never run an update.
+TEST(ConsoleTest, ArgumentsNeverRunTheUpdate) {
+  const Installation inst;
+  Program vandrel(VANDREL_EXE, inst.program.path());
+  inst.program.Write("CATALOGOS_01.sql", "CREATE TABLE paises(id INTEGER);\r\nGO\r\n");
+  const std::string usage = "Uso: vandrelsql [--help | --version]\n";
+  const std::string refused = "vandrelsql: argumento no reconocido: ";
+  struct Row {
+    std::vector<std::string> args;
+    int exit;
+    std::string outStart, err;
+  };
+  const Row rows[] = {
+      {{"--help"}, 0, "Vandrel de Base de Datos de Corvessa v.2.0.1\n" + usage, ""},
+      {{"--version"}, 0, "VandrelSQL v.2.0.1\n", ""},
+      {{"-h"}, 64, "", refused + "-h; no se ha ejecutado nada\n" + usage},
+      {{"--help", "x"}, 64, "", refused + "x; no se ha ejecutado nada\n" + usage},
+      {{""}, 64, "", refused + "; no se ha ejecutado nada\n" + usage},
+  };
+  for (const Row& row : rows) {
+    const Outcome o = vandrel.Wait(vandrel.Start(inst.programFiles.str(), 0, {}, row.args));
+    EXPECT_EQ(o.exit, row.exit) << row.args[0];
+    EXPECT_EQ(o.out.substr(0, row.outStart.size()), row.outStart) << row.args[0];
+    if (row.outStart.empty()) {
+      EXPECT_EQ(o.out, "");
+    }
+    EXPECT_EQ(o.err, row.err);
+  }
+  EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master"), 0);
+}
+
+// As a Linux user has them: a folder with a backslash in its name, a script with a
+// byte-order mark and LF line ends, a single-byte locale, no ProgramFiles.
+TEST(ConsoleTest, LinuxFoldersScriptsAndLocales) {
+  const Installation inst;
+  const std::filesystem::path folder = inst.program.path() / "mis\\programas";
+  std::filesystem::create_directories(folder);
+  Program vandrel(VANDREL_EXE, folder);
+  const std::string script = "CREATE TABLE IF NOT EXISTS paises(id INTEGER);\nGO\nINSERT INTO paises VALUES(1);\nGO\n";
+  inst.program.Write("mis\\programas/CATALOGOS_01.sql", "\xEF\xBB\xBF" + script);
+  Outcome o = vandrel.Wait(vandrel.Start(inst.programFiles.str(), 0, {"LC_ALL=C.UTF-8"}));
+  EXPECT_EQ(o.exit, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM paises"), 1);
+
+  const locale_t cp1252 = newlocale(LC_ALL_MASK, "es_ES.CP1252", locale_t{});
+  if (cp1252 != locale_t{}) {
+    freelocale(cp1252);
+    inst.program.Write("mis\\programas/CATALOGOS_01.sql", script);
+    o = vandrel.Wait(vandrel.Start(inst.programFiles.str(), 0, {"LC_ALL=es_ES.CP1252"}));
+    EXPECT_EQ(o.exit, 0) << o.err;
+    EXPECT_NE(o.out.find("\nEjecutando actualizaci\xF3n 1 de 1\n"), std::string::npos) << o.out;
+    EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM paises"), 2);
+  }
+
+  if (!std::filesystem::exists("/opt/Corvessa/quillmereconfig.ini")) {
+    o = vandrel.Run("");
+    EXPECT_EQ(o.exit, 2);
+    EXPECT_NE(o.err.find("No existe el archivo de configuración /opt/Corvessa/quillmereconfig.ini"),
+              std::string::npos)
+        << o.err;
+  }
 }
 
 }  // namespace

@@ -197,9 +197,9 @@ TEST_P(BatchLimitTest, ReportShowsTheFailingBatchNumberTextAndTheSixteenBitLimit
       {"CREATE TABLE t(x);\r\nGO\r\nINSERT INTO t VALUES(1);\r\nGO\r\nBOGUS;\r\nGO\r\n",
        cancelled + "2\r\nBOGUS;\r\n", 0},
       // More than 32768 batches: the limit itself overflows, nothing of the script runs.
-      {repeat(32769), "Overflow" + cancelled + "0", 1},
+      {repeat(32769), "Overflow: the script has 32,769 batches; at most 32,767 can run: split it into several scripts." + cancelled + "0", 1},
       // Exactly 32768: all run, then the step past the last index overflows.
-      {repeat(32768), "Overflow" + cancelled + "32767\r\nINSERT INTO earlier VALUES(1);\r\n", 1 + 32768},
+      {repeat(32768), "Overflow: the script has 32,768 batches; at most 32,767 can run: split it into several scripts." + cancelled + "32767\r\nINSERT INTO earlier VALUES(1);\r\n", 1 + 32768},
   };
   Script("CATALOGOS_01.sql", "CREATE TABLE earlier(x);\r\nGO\r\n");
   for (const Case& c : cases) {

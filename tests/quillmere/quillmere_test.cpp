@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -9,6 +10,8 @@
 
 namespace vandrel::testing {
 namespace {
+
+using namespace std::string_literals;
 
 using automation::Args;
 using automation::InvokeKind;
@@ -64,8 +67,8 @@ TEST_F(QuillmereTest, FileErrorsSayWhatAndWhere) {
             "Línea 3 de " + Ini() +
                 ": la clave Tag de la sección [A] ya se definió en la línea 2 (una línea "
                 "sangrada continúa la anterior)");
-  EXPECT_EQ(LoadError("[A]\nConnection=" + std::string(300, 'x') + "\n"),
-            "Línea 2 de " + Ini() + ": la línea es demasiado larga (más de 198 caracteres)");
+  EXPECT_EQ(LoadError("[A]\nTag=SQLITE\nConnection=a\0b\n"s),
+            "Línea 3 de " + Ini() + ": la línea contiene un carácter NUL");
   // The first fault counts, whoever finds it.
   EXPECT_EQ(LoadError("[A\nTag=X\n[B]\n[B]\n"), "Línea 1 mal formada en " + Ini());
 
@@ -87,7 +90,10 @@ TEST_F(QuillmereTest, EntityErrors) {
   EXPECT_EQ(Tag(manager, "NCM"), "Sqlite");
   EXPECT_EQ(Tag(manager, "SYSTABLAS"), "ACCESS");
   EXPECT_EQ(ErrorOf([&] { Tag(manager, "catalogos"); }),
-            "La entidad catalogos no tiene sección en " + Ini());
+            "La entidad catalogos no tiene sección en " + Ini() +
+                ": la sección [CATALOGOS] de la línea 1 no es la suya, las mayúsculas y "
+                "minúsculas cuentan (escríbala [catalogos])");
+  EXPECT_EQ(ErrorOf([&] { Tag(manager, "OTRA"); }), "La entidad OTRA no tiene sección en " + Ini());
   EXPECT_EQ(ErrorOf([&] { Tag(manager, "INTERNOS"); }),
             "La sección [INTERNOS] (línea 6 de " + Ini() + ") no tiene Tag");
   EXPECT_EQ(ErrorOf([&] { Connect(manager, "CATALOGOS"); }),
@@ -102,7 +108,7 @@ TEST_F(QuillmereTest, EntityErrors) {
             "línea 8 de " + Ini() + ")");
 }
 
-// inih would cut a value at " ;" as a comment; a connection string keeps it (the password
+// " ;" is no comment inside a value; a connection string keeps it (the password
 // of an ODBC string, say). A section name is taken exactly as written.
 TEST_F(QuillmereTest, ValuesAreTakenWholeAndSectionsExactly) {
   folder.Write("Corvessa/a ;b.db", "");
@@ -112,6 +118,45 @@ TEST_F(QuillmereTest, ValuesAreTakenWholeAndSectionsExactly) {
   EXPECT_EQ(ErrorOf([&] { Tag(manager, "NCM"); }), "La entidad NCM no tiene sección en " + Ini());
 }
 
+// Lines of any length (a libpq string with certificate paths runs past 200 characters), a
+// byte-order mark from a Windows editor, values with the characters of comments in them.
+TEST_F(QuillmereTest, LongLinesAndTheByteOrderMark) {
+  const std::string conninfo =
+      "host=db.example.org port=5432 dbname=internos user=vandrel sslmode=verify-full "
+      "sslrootcert=/etc/ssl/certs/corvessa-root.crt sslcert=/home/vandrel/.postgresql/client.crt "
+      "sslkey=/home/vandrel/.postgresql/client.key options='-c statement_timeout=0' # x ; y";
+  ASSERT_GT(conninfo.size(), 216u);
+  const std::string tag(5000, 'T');
+  ObjectPtr manager = Load("\xEF\xBB\xBF[INTERNOS]\r\nTag=" + tag + "\r\nConnection=" + conninfo +
+                           "\r\n[" + std::string(300, 'S') + "]\nTag=ODBC\n");
+  EXPECT_EQ(Tag(manager, "INTERNOS"), tag);
+  EXPECT_EQ(Tag(manager, std::string(300, 'S')), "ODBC");
+  EXPECT_EQ(ErrorOf([&] { Connect(manager, "INTERNOS"); }),
+            "Etiqueta desconocida \"" + tag + "\" para la entidad INTERNOS en la línea 2 de " +
+                Ini() + " (se espera SQLITE, POSTGRESQL, ODBC o ACCESS)");
+}
+
+// A named pipe would block the load for ever; a link to a device, or a file of gigabytes,
+// would be read until memory runs out.
+TEST_F(QuillmereTest, OnlyARegularFileOfSensibleSizeIsRead) {
+  std::filesystem::create_directories(folder.path() / "Corvessa");
+  ASSERT_EQ(mkfifo(Ini().c_str(), 0600), 0);
+  EXPECT_EQ(LoadError(""), "El archivo de configuración " + Ini() +
+                               " no es un archivo normal (es una tubería con nombre)");
+  std::filesystem::remove(Ini());
+  std::filesystem::create_symlink("/dev/zero", Ini());
+  EXPECT_EQ(LoadError(""), "El archivo de configuración " + Ini() +
+                               " no es un archivo normal (es un dispositivo)");
+  std::filesystem::remove(Ini());
+  std::string big = "[A]\nTag=SQLITE\n";
+  big += std::string((std::size_t{4} << 20), ';');
+  EXPECT_EQ(LoadError(big), "El archivo de configuración " + Ini() +
+                                " pasa de 4 MiB y no se lee: uno de verdad ocupa unos pocos KiB");
+  std::filesystem::remove(Ini());
+  std::filesystem::create_directory(Ini());
+  EXPECT_EQ(LoadError(""), "El archivo de configuración " + Ini() + " es una carpeta");
+}
+
 TEST_F(QuillmereTest, SqlitePathsAreRelativeToTheIniAndNeverCreated) {
   folder.Write("Corvessa/datos/catalogos.db", "");
   folder.Write("otro.db", "no es una base de datos, sino texto corriente que ocupa sitio" +
@@ -119,7 +164,11 @@ TEST_F(QuillmereTest, SqlitePathsAreRelativeToTheIniAndNeverCreated) {
   ObjectPtr manager = Load(
       "[CATALOGOS]\nTag=SQLITE\nConnection=datos\\catalogos.db\n"
       "[INTERNOS]\nTag=SQLITE\nConnection=falta.db\n"
-      "[NCM]\nTag=SQLITE\nConnection=" + folder.str() + "/otro.db\n");
+      "[NCM]\nTag=SQLITE\nConnection=" + folder.str() + "/otro.db\n"
+      "[SYSTABLAS]\nTag=SQLITE\nConnection=mis\\datos\\s.db\n");
+  // A backslash in a folder's own name, found beside the ini.
+  folder.Write("Corvessa/mis\\datos/s.db", "");
+  EXPECT_NE(std::dynamic_pointer_cast<ado::Connection>(Connect(manager, "SYSTABLAS")), nullptr);
   ObjectPtr first = Connect(manager, "CATALOGOS");
   ObjectPtr second = Connect(manager, "CATALOGOS");
   EXPECT_NE(first, second);

@@ -1,4 +1,4 @@
-// The reading rule, the nine replacements and the split done the slow, literal way, to
+// The reading rule, the nine replacements (and the one for "GO" after a lone LF) and the split done the slow, literal way, to
 // compare the real ones against.
 #pragma once
 
@@ -42,7 +42,13 @@ inline std::string ReferenceNormalise(std::string text) {
   for (const char* from :
        {"\rgo", "\rGo", "\rgO", "\ngo", "\nGo", "\ngO", "\r\ngo", "\r\nGo", "\r\ngO"})
     text = ReferenceReplaceAll(text, from, "\r\nGO");
-  return text;
+  // Then "GO" after an LF that no CR comes before.
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "\nGO") == 0 && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
 }
 
 inline std::vector<std::string> ReferenceSplit(const std::string& text) {

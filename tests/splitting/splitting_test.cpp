@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <filesystem>
@@ -68,7 +69,11 @@ TEST(SplittingTest, EdgeCasesThroughRealFiles) {
       {"tab_indented", "A\r\n\tgo\r\n", {"A\r\n\tgo\r\n"}},
       {"two_in_a_row", "A\r\nGO\r\nGO\r\nB\r\nGO\r\n", {"A", "", "\r\nB", "\r\n"}},
       {"word_starting_with_go", "A\r\ngood\r\n", {"A\r", "od\r\n"}},
-      {"lf_only_upper_case", "A\nGO\nB\nGO\n", {"A\nGO\nB\nGO\n\r\n"}},
+      {"lf_only_upper_case", "A\nGO\nB\nGO\n", {"A", "\nB", "\n\r\n"}},
+      {"lf_only_mixed_case", "A\nGO\nB\ngO\nC\nGo 2\n", {"A", "\nB", "\nC", " 2\n\r\n"}},
+      {"lone_lf_in_crlf_file", "A\r\nB\nGO\r\nC\r\nGO\r\n", {"A\r\nB", "\r\nC", "\r\n"}},
+      {"lf_only_first_line_go", "GO\nA\nGO\n", {"GO\nA", "\n\r\n"}},
+      {"lf_only_indented", "A\n GO\n", {"A\n GO\n\r\n"}},
       {"lf_only_lower_case", "A\ngo\nB\ngo\n", {"A", "\nB", "\n\r\n"}},
       {"cr_only_upper_case", "A\rGO\rB\rGO\r", {"A", "\r\nB", "\r\n"}},
       {"cr_only_lower_case", "A\rgo\rB\rGo\r", {"A\r", "\r\nB\r", "\r\n"}},
@@ -76,7 +81,10 @@ TEST(SplittingTest, EdgeCasesThroughRealFiles) {
       {"no_final_line_end_after_lf", "A\nB", {"A\nB\r\n"}},
       {"empty_file", "", {}},
       {"empty_lines", "\r\n\r\r\n", {"\r\n\r\n\r\n"}},
-      {"bom_is_text", "\xEF\xBB\xBFGO\r\nA\r\nGO\r\n", {"\xEF\xBB\xBFGO\r\nA", "\r\n"}},
+      {"bom_skipped", "\xEF\xBB\xBF" "CREATE\r\nGO\r\n", {"CREATE", "\r\n"}},
+      {"bom_only", "\xEF\xBB\xBF", {}},
+      {"bom_later_is_text", "A\r\n\xEF\xBB\xBF\r\n", {"A\r\n\xEF\xBB\xBF\r\n"}},
+      {"bom_then_first_line_go", "\xEF\xBB\xBFGO\r\nA\r\nGO\r\n", {"GO\r\nA", "\r\n"}},
       {"utf8_text", "-- \xC3\xB1" "and\xC3\xBA\r\nGO\r\n", {"-- \xC3\xB1" "and\xC3\xBA", "\r\n"}},
   };
   TempFolder folder;
@@ -152,16 +160,19 @@ TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
   struct Row {
     std::string bytes;
     std::size_t offset;
+    int line;
   };
   const std::string far(300000, 'a');
   const std::vector<Row> rows = {
-      {"A\r\nB\xC3(", 4},            // a lead byte without its continuation
-      {"AB\xE2\x82", 2},             // a sequence cut off by the end of the file
-      {"\xC0\x80", 0},               // overlong
-      {"xy\xED\xA0\x80", 2},         // surrogate
-      {"\xF4\x90\x80\x80", 0},       // beyond U+10FFFF
-      {"z\x80", 1},                  // continuation byte alone
-      {far + "\xFF" + far, 300000},  // far into the file
+      {"A\r\nB\xC3(", 4, 2},            // a lead byte without its continuation
+      {"AB\xE2\x82", 2, 1},             // a sequence cut off by the end of the file
+      {"\xC0\x80", 0, 1},               // overlong
+      {"xy\xED\xA0\x80", 2, 1},         // surrogate
+      {"\xF4\x90\x80\x80", 0, 1},       // beyond U+10FFFF
+      {"z\x80", 1, 1},                  // continuation byte alone
+      {far + "\xFF" + far, 300000, 1},  // far into the file
+      {"a\nb\rc\r\n\n" + far + "\n\xE9", 300009, 6},  // lines as an editor counts them
+      {"\xEF\xBB\xBF\xFF", 3, 1},        // after a byte-order mark
   };
   for (const char* locale : {"C", "C.UTF-8"}) {
     CtypeLocale ctype(locale);
@@ -170,7 +181,9 @@ TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
       const auto path = folder.Write("bad.sql", row.bytes).string();
       EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
                 "Cannot read " + path + ": the byte at offset " + std::to_string(row.offset) +
-                    " is not valid UTF-8 text")
+                    " (line " + std::to_string(row.line) +
+                    ") is not valid UTF-8 text; convert the file to UTF-8, e.g. with iconv -f "
+                    "WINDOWS-1252 -t UTF-8")
           << locale;
     }
   }
@@ -185,7 +198,32 @@ TEST(SplittingTest, SingleByteLocaleIsConverted) {
             "caf\xC3\xA9\r\ngo \xE2\x82\xAC\r\nx\r\n");
   const auto path = folder.Write("bad.sql", "AB\r\n\x81").string();
   EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
-            "Cannot read " + path + ": the byte at offset 4 is not valid CP1252 text");
+            "Cannot read " + path +
+                ": the byte at offset 4 (line 2) is not valid CP1252 text; convert the file to "
+                "CP1252, e.g. with iconv -f UTF-8 -t CP1252");
+  // Only a file read as UTF-8 has a byte-order mark; here those bytes are characters.
+  EXPECT_EQ(ReadFile(folder.Write("bom.sql", "\xEF\xBB\xBFx")), "\xC3\xAF\xC2\xBB\xC2\xBFx\r\n");
+}
+
+// A named pipe would block the open for ever, a device be read for ever: neither is read.
+TEST(SplittingTest, OnlyRegularFilesAreRead) {
+  TempFolder folder;
+  const std::string pipe = (folder.path() / "CATALOGOS_01.sql").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(ErrorOf([&] { ReadFile("/dev/null"); }),
+            "Cannot open /dev/null: it is a device, not a regular file");
+  EXPECT_EQ(ErrorOf([&] { ReadFile(pipe); }),
+            "Cannot open " + pipe + ": it is a named pipe, not a regular file");
+  EXPECT_EQ(ErrorOf([&] { ReadFile(folder.str()); }), "Cannot open " + folder.str() + ": Is a directory");
+}
+
+// One more than the batch limit allows: the overflow says what to do.
+TEST(SplittingTest, BatchOverflowSaysHowManyAndWhatToDo) {
+  EXPECT_EQ(std::string(DemasiadosLotes(49659).Description()),
+            "Overflow: the script has 49,659 batches; at most 32,767 can run: split it into "
+            "several scripts.");
+  EXPECT_EQ(std::string(DemasiadosLotes(1234567).Description()).substr(0, 42),
+            "Overflow: the script has 1,234,567 batches");
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ Program::Program(const fs::path& executable, fs::path folder)
 }
 
 pid_t Program::Start(const std::string& programFiles, long limitKiB,
-                     const std::vector<std::string>& extra) {
+                     const std::vector<std::string>& extra,
+                     const std::vector<std::string>& arguments) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -47,8 +48,9 @@ pid_t Program::Start(const std::string& programFiles, long limitKiB,
   env.insert(env.end(), extra.begin(), extra.end());
   std::vector<std::string> args{exe_.string()};
   if (limitKiB > 0)
-    args = {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$0\"",
+    args = {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$0\" \"$@\"",
             exe_.string()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
 
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());

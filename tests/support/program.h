@@ -23,10 +23,12 @@ class Program {
   Program(const std::filesystem::path& executable, std::filesystem::path folder);
 
   // Starts it with ProgramFiles set to `programFiles` and DISPLAY, WAYLAND_DISPLAY and
-  // QT_QPA_PLATFORM unset, then `env` ("NAME=value") applied. `limitKiB`, when not 0, is
-  // the address-space limit (ulimit -v) it starts under.
+  // QT_QPA_PLATFORM unset, then `env` ("NAME=value") applied, and `arguments` on its
+  // command line. `limitKiB`, when not 0, is the address-space limit (ulimit -v) it starts
+  // under.
   pid_t Start(const std::string& programFiles, long limitKiB = 0,
-              const std::vector<std::string>& env = {});
+              const std::vector<std::string>& env = {},
+              const std::vector<std::string>& arguments = {});
   // Waits for the started program to end.
   Outcome Wait(pid_t pid) const;
   Outcome Run(const std::string& programFiles, long limitKiB = 0) {

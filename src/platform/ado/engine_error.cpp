@@ -116,10 +116,16 @@ std::string BlankConnection(std::string text, const std::string& connection) {
 Error SqliteError(sqlite3* db, int rc) {
   if (db == nullptr || sqlite3_errcode(db) == SQLITE_OK) return Error(sqlite3_errstr(rc));
   std::string text = sqlite3_errmsg(db);
-  // Another program holds the file: say which file, since the person must go and find it.
+  // A failure about the file itself (locked, read-only, unreadable, not a database, full
+  // disk): say which file, since the person must go and find it.
   const int primary = sqlite3_errcode(db) & 0xff;
   const char* file = sqlite3_db_filename(db, "main");
-  if ((primary == SQLITE_BUSY || primary == SQLITE_LOCKED) && file != nullptr && *file != '\0')
+  const bool aboutFile = primary == SQLITE_BUSY || primary == SQLITE_LOCKED ||
+                         primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN ||
+                         primary == SQLITE_IOERR || primary == SQLITE_CORRUPT ||
+                         primary == SQLITE_NOTADB || primary == SQLITE_FULL ||
+                         primary == SQLITE_PERM;
+  if (aboutFile && file != nullptr && *file != '\0')
     text += std::string(" (") + file + ")";
   return Error(text);
 }

@@ -1,0 +1,7 @@
+﻿CREATE TABLE t(x);
+GO
+INSERT INTO t VALUES(1);
+B
+GO
+go
+GO

@@ -1,0 +1,50 @@
+#include "shell/arguments.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/locale_text.h"
+#include "shell/identity.h"
+#include "shell/window_texts.h"
+
+namespace vandrel::shell {
+namespace {
+
+constexpr const char* kUso = "Uso: vandrelsql [--help | --version]\n";
+
+void Write(FILE* to, const std::string& utf8) {
+  const std::string text = platform::ToLocaleText(utf8);
+  std::fwrite(text.data(), 1, text.size(), to);
+  std::fflush(to);
+}
+
+}  // namespace
+
+int HandleArguments(int argc, const char* const* argv, FILE* out, FILE* err) {
+  if (argc <= 1) return -1;
+  const char* arg = argv[1];
+  if (argc == 2 && std::strcmp(arg, "--version") == 0) {
+    Write(out, std::string(identity::kProductName) + " " + identity::VersionText() + "\n");
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(arg, "--help") == 0) {
+    Write(out, std::string(kTitulo) + " " + identity::VersionText() + "\n" + kUso +
+                   "\n"
+                   "Sin argumentos ejecuta, en una transacción por entidad, los scripts\n"
+                   "CATALOGOS_*.sql, INTERNOS_*.sql, NCM_*.sql y SYSTABLAS_*.sql de la carpeta\n"
+                   "del programa, con las conexiones de $ProgramFiles/Corvessa/quillmereconfig.ini\n"
+                   "(/opt/Corvessa/quillmereconfig.ini si ProgramFiles no está definida).\n"
+                   "\n"
+                   "  --help     muestra esta ayuda y termina sin ejecutar nada\n"
+                   "  --version  muestra la versión y termina sin ejecutar nada\n");
+    return 0;
+  }
+  const char* bad = arg;
+  if (argc > 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "--version") == 0))
+    bad = argv[2];
+  Write(err, std::string("vandrelsql: argumento no reconocido: ") + bad +
+                 "; no se ha ejecutado nada\n" + kUso);
+  return kExitUsage;
+}
+
+}  // namespace vandrel::shell
