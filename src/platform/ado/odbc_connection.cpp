@@ -132,6 +132,7 @@ class OdbcConnection final : public Connection {
     }
   }
 
+ public:
   // Which engine is behind the driver, and the session's client encoding when it is
   // PostgreSQL.
   void LearnServer() {
