@@ -49,6 +49,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # On a Wayland-only desktop the program asks Qt for its Wayland plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, xclip, wl-clipboard")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
 include(CPack)
