@@ -98,6 +98,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # On a Wayland-only desktop the program asks Qt for its Wayland plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, xclip, wl-clipboard")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
 include(CPack)

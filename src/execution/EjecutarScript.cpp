@@ -56,10 +56,10 @@ bool EjecutarScript(const RegistroScript& Registro) {
       // Anything this path raises (a failed rollback) leaves the routine for the run's trap.
       [&](const TrappedError& error) -> bool {
         Conexion().RollbackTrans();
-        services.desktop->MsgBox(error.description + " Actualización Cancelada. Script: " +
-                                     Registro.Archivo + " - Linea: " +
-                                     std::to_string(IndiceLote) + TextoLote,
-                                 shell::vbCritical, std::string("¡Atencion!"));
+        const std::string informe = error.description + " Actualización Cancelada. Script: " +
+                                    Registro.Archivo + " - Linea: " + std::to_string(IndiceLote);
+        services.desktop->MsgBoxWithBatch(informe + TextoLote, informe.size(), shell::vbCritical,
+                                          "¡Atencion!");
         services.desktop->ClipboardClear();
         services.desktop->ClipboardSetText(TextoLote);
         EndProgram(ExitStatus::Failed);

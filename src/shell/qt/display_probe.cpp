@@ -19,8 +19,9 @@ std::string Var(const char* name) {
 
 }  // namespace
 
-bool WaylandAnswers() {
-  const std::string name = Var("WAYLAND_DISPLAY");
+bool WaylandAnswers(const char* unset_means) {
+  std::string name = Var("WAYLAND_DISPLAY");
+  if (name.empty() && unset_means != nullptr) name = unset_means;
   if (name.empty()) return false;
   std::string path = name;
   if (name.front() != '/') {
@@ -47,6 +48,26 @@ bool XAnswers() {
   const bool answers = xcb_connection_has_error(connection) == 0;
   xcb_disconnect(connection);
   return answers;
+}
+
+bool NamedPlatformAnswers(const char* qt_qpa_platform) {
+  const std::string value = qt_qpa_platform;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find(';', start);
+    if (end == std::string::npos) end = value.size();
+    const std::string entry = value.substr(start, end - start);
+    const std::string name = entry.substr(0, entry.find(':'));
+    if (name.rfind("wayland", 0) == 0) {
+      if (WaylandAnswers("wayland-0")) return true;
+    } else if (name == "xcb") {
+      if (XAnswers()) return true;
+    } else if (!name.empty()) {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
 }
 
 }  // namespace vandrel::shell

@@ -11,8 +11,10 @@
 namespace vandrel::shell {
 
 bool ChooseWindow() {
+  // Qt aborts the process when the platform it is told to use cannot be reached: a
+  // desktop profile's QT_QPA_PLATFORM=wayland carried over SSH must give the console.
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && *platform != '\0') return true;
+  if (platform != nullptr && *platform != '\0') return NamedPlatformAnswers(platform);
   if (XAnswers()) return true;
   if (!WaylandAnswers()) return false;
   // Qt would otherwise try X first and abort on a DISPLAY that does not answer.
@@ -35,7 +37,9 @@ int RunWindow() {
   Vandrel window(desktop);
   desktop.SetOwner(&window);
   window.ShowCentred();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  desktop.KeepClipboard();
+  return status;
 }
 
 }  // namespace vandrel::shell

@@ -1,0 +1,40 @@
+// The message box of the window: icon, the report's own text whole and wrapped, the text
+// of a failed batch in a view of its own, and OK. Nothing in it is cut without saying so,
+// and it fits the screen whatever the lengths.
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QString>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTextEdit;
+
+namespace vandrel::shell {
+
+class ReportBox final : public QDialog {
+ public:
+  // A batch longer than this many characters shows only its beginning until the person
+  // asks for the whole (laying out megabytes takes seconds).
+  static constexpr int kShownBatchChars = 64 * 1024;
+
+  // Application-modal, centred on `parent` when there is one. `batch` empty: no batch view.
+  ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& report,
+            const QString& batch);
+
+  QTextEdit* ReportView;
+  QPlainTextEdit* BatchView = nullptr;  // the batch, CR LF shown as line ends
+  QLabel* BatchNote = nullptr;          // says how much of a long batch is shown
+  QPushButton* WholeBatchButton = nullptr;
+  QPushButton* OkButton;
+
+ private:
+  void ShowBatch(int chars);
+
+  QString batch_;
+  int batchColumns_ = 80;
+};
+
+}  // namespace vandrel::shell
