@@ -85,6 +85,19 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/")
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/stage.cmake)
 set(CPACK_VANDREL_STRIP ${CMAKE_STRIP})
 set(CPACK_STRIP_FILES ON)
+# The file version as users of the program have always read it: 2.00.0001 for 2.0.1.
+function(vandrel_zero_pad out value width)
+  string(REPEAT "0" ${width} zeros)
+  set(padded "${zeros}${value}")
+  string(LENGTH "${padded}" length)
+  math(EXPR start "${length} - ${width}")
+  string(SUBSTRING "${padded}" ${start} ${width} padded)
+  set(${out} ${padded} PARENT_SCOPE)
+endfunction()
+vandrel_zero_pad(minor ${PROJECT_VERSION_MINOR} 2)
+vandrel_zero_pad(revision ${PROJECT_VERSION_PATCH} 4)
+set(VANDREL_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${minor}.${revision})
+
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "database updater that runs SQL scripts entity by entity")
 # CPack puts the summary first and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -92,7 +105,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 entity, each entity's scripts in one transaction, in a window or, without a
 display, in the terminal. Database connections come from the data-access
 manager configured in /opt/Corvessa/quillmereconfig.ini (SQLite, PostgreSQL
-or ODBC). File version 2.00.0001.")
+or ODBC). File version ${VANDREL_FILE_VERSION}.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,4 +1,5 @@
 #include "quillmere/quillmere.h"
+#include "platform/ascii.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,11 +37,7 @@ struct EntityEntry {
 
 using Entities = std::map<std::string, EntityEntry>;
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+std::string Lower(std::string s) { return platform::AsciiLower(std::move(s)); }
 
 // The file is small and its format simple: sections, "key = value" lines, comments on lines
 // of their own. A reader of its own takes lines of any length and values whole (a

@@ -1,4 +1,5 @@
 #include "check/check.h"
+#include "platform/ascii.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -55,7 +56,7 @@ bool WordByte(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || ((u | 0x20) >= 'a' && (u | 0x20) <= 'z');
 }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+char Lower(char c) { return platform::AsciiLower(c); }
 
 std::size_t FirstNonBlank(std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i)

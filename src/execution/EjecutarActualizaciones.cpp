@@ -91,6 +91,7 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
           if (i == std::numeric_limits<int32_t>::max()) throw Overflow();
           i = i + 1;
         }
+        // Labelled 180 again and no 190: the final commit reports the loop's last label.
         line = 180;
         if (n > 0) Conexion().CommitTrans();
         line = 200;

@@ -13,7 +13,8 @@ namespace bb = platform::blocks;
 
 constexpr std::string_view kSeparador = "\r\nGO";
 
-// The nine replacements, one after the other, come to this: every CR or LF followed by
+// Replacing each of CR and LF followed by each of "go", "Go" and "gO" in turn, over the
+// whole text, comes to this: every CR or LF followed by
 // "go", "Go" or "gO" in the original text becomes CR LF "GO". A CR LF pair is never taken
 // whole (its LF is taken first, the CR stays in front), the occurrences cannot overlap, and
 // what is inserted can start no further occurrence. An LF that does not follow a CR is

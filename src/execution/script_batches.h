@@ -11,7 +11,7 @@
 namespace vandrel {
 
 // Rewrites, in place, every line start "go", "Go" or "gO" after a CR or an LF into
-// CR LF "GO": the nine replacements (CR, LF, then CR LF, each followed by the three
+// CR LF "GO": nine replacements (CR, LF, then CR LF, each followed by the three
 // spellings), each over the whole text, non-overlapping, left to right, exact case. After
 // an LF that does not follow a CR, "GO" is rewritten the same way.
 void NormalizarSeparadores(std::string& texto);

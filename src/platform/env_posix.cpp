@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace vandrel::platform {
@@ -57,12 +58,6 @@ std::string NativePath(const std::string& path) {
 }
 
 namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
 
 class PosixEnv final : public Env {
  public:
@@ -118,7 +113,7 @@ class PosixEnv final : public Env {
     // Case-insensitive ordinal order, as users of the program have always seen it.
     std::vector<std::pair<std::string, std::string>> keyed;
     keyed.reserve(matches_.size());
-    for (auto& m : matches_) keyed.emplace_back(UpperAscii(m), std::move(m));
+    for (auto& m : matches_) keyed.emplace_back(AsciiUpper(m), std::move(m));
     std::sort(keyed.begin(), keyed.end());
     for (std::size_t i = 0; i < keyed.size(); ++i) matches_[i] = std::move(keyed[i].second);
     return DirNext();

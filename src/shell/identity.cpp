@@ -1,7 +1,5 @@
 #include "shell/identity.h"
 
-#include <cstdio>
-
 #include "shell/version.h"
 
 namespace vandrel::identity {
@@ -16,11 +14,5 @@ std::string VersionText() {
 }
 
 std::string TitledBoxTitle() { return std::string(kProductName) + " " + VersionText(); }
-
-std::string FileVersionString() {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d.%02d.%04d", Major(), Minor(), Revision());
-  return text;
-}
 
 }  // namespace vandrel::identity

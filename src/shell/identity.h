@@ -16,7 +16,5 @@ int16_t Revision();
 std::string VersionText();
 // "VandrelSQL v.2.0.1": the title of the titled message boxes.
 std::string TitledBoxTitle();
-// "2.00.0001": the file version as the package metadata writes it.
-std::string FileVersionString();
 
 }  // namespace vandrel::identity

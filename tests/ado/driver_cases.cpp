@@ -165,17 +165,6 @@ TEST_P(DriverTest, ReleasingRollsBack) {
   EXPECT_EQ(Count(), "0");
 }
 
-TEST_P(DriverTest, LateBoundCallsReachTheConnection) {
-  using automation::Args;
-  using automation::InvokeKind;
-  Args none;
-  EXPECT_EQ(db->Invoke("BeginTrans", InvokeKind::MethodOrPropertyGet, none).Integer(), 1);
-  Args text{"CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (1)"};
-  db->Invoke("Execute", InvokeKind::Method, text);
-  db->Invoke("CommitTrans", InvokeKind::Method, none);
-  EXPECT_EQ(Count(), "1");
-}
-
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),

@@ -121,7 +121,7 @@ TEST_P(RunTest, ConnectionFailuresCancelTheRun) {
   Script("CATALOGOS_01.sql", "CREATE TABLE paises(id INTEGER);\r\nGO\r\n");
   Script("INTERNOS_01.sql", "CREATE TABLE usuarios(id INTEGER);\r\nGO\r\n");
 
-  // At a change of entity: message B, the word "entidad" running into the name.
+  // At a change of entity, the word "entidad" running into the name.
   Config(SqliteSection("CATALOGOS") + "[INTERNOS]\nTag=SQLITE\nConnection=no-such.db\n");
   EXPECT_EQ(Update(), ExitStatus::Cancelled);
   ASSERT_EQ(desktop.boxes.size(), 3u);
@@ -139,7 +139,7 @@ TEST_P(RunTest, ConnectionFailuresCancelTheRun) {
   EXPECT_EQ(desktop.boxes[2].title, "VandrelSQL");
   EXPECT_EQ(Catalogos("SELECT count(*) FROM sqlite_master WHERE name='paises'"), 1);
 
-  // On the first script: message A, with the blank.
+  // On the first script, with the blank.
   Config(SqliteSection("INTERNOS"));
   EXPECT_EQ(Update(), ExitStatus::Cancelled);
   ASSERT_EQ(desktop.boxes.size(), 3u);

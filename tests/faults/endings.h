@@ -12,7 +12,8 @@ namespace vandrel::testing {
 
 // "" when `boxes` are one of the program's endings for `status`: a routine error report
 // (status 1), a "¡Atencion!" report of the failing script (1), or the connection messages
-// (the manager's report, message A or B, then " Actualización Cancelada. ": status 2).
+// (the manager's report, the connection failure at the first script or at a change of
+// entity, then " Actualización Cancelada. ": status 2).
 // Otherwise what does not fit.
 std::string CheckEnding(ExitStatus status, const std::vector<Box>& boxes);
 

@@ -1,5 +1,6 @@
-// The reading rule, the nine replacements (and the one for "GO" after a lone LF) and the split done the slow, literal way, to
-// compare the real ones against.
+// The reading rule, the replacements of each line start "go", "Go" and "gO" (and "GO"
+// after a lone LF) and the split, done the slow, literal way, to compare the real ones
+// against.
 #pragma once
 
 #include <string>

@@ -26,19 +26,12 @@ class Connection : public automation::Object {
   // Error with the engine's text when any statement fails. A text of blanks and line ends
   // only succeeds without reaching the engine; an embedded NUL is refused.
   virtual void Execute(std::string_view text, int options = adOptionUnspecified) = 0;
-
-  automation::Variant Invoke(const std::string& name, automation::InvokeKind kind,
-                             automation::Args& args) override;
 };
 using ConnectionPtr = std::shared_ptr<Connection>;
 
-class Command : public automation::Object {
- public:
+struct Command {
   ConnectionPtr ActiveConnection;
   int CommandType = 0;
-
-  automation::Variant Invoke(const std::string& name, automation::InvokeKind kind,
-                             automation::Args& args) override;
 };
 using CommandPtr = std::shared_ptr<Command>;
 

@@ -1,4 +1,5 @@
 #include "platform/ado/engine_error.h"
+#include "platform/ascii.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -17,11 +18,7 @@ std::string TrimEnd(std::string text) {
 }
 
 bool SameKey(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return platform::SameIgnoringAsciiCase(a, b);
 }
 
 std::string Trim(std::string_view text) {

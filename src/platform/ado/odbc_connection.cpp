@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/ado/drivers.h"
+#include "platform/ascii.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/interruption.h"
@@ -233,13 +234,7 @@ class OdbcConnection final : public Connection {
 };
 
 bool SetsConnectTimeout(std::string_view connstr) {
-  constexpr std::string_view key = "connect_timeout";
-  for (std::size_t at = 0; at + key.size() <= connstr.size(); ++at) {
-    std::size_t i = 0;
-    while (i < key.size() && std::tolower(static_cast<unsigned char>(connstr[at + i])) == key[i]) ++i;
-    if (i == key.size()) return true;
-  }
-  return false;
+  return platform::ContainsIgnoringAsciiCase(connstr, "connect_timeout");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/ado/pg_text.h"
+#include "platform/ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +10,8 @@ namespace vandrel::ado {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+using platform::AsciiLower;
+char Lower(char c) { return AsciiLower(c); }
 bool WordStart(char c) {
   const auto u = static_cast<unsigned char>(c);
   return (Lower(c) >= 'a' && Lower(c) <= 'z') || c == '_' || u >= 0x80;

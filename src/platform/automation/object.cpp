@@ -1,4 +1,5 @@
 #include "platform/automation/object.h"
+#include "platform/ascii.h"
 
 #include <map>
 
@@ -6,20 +7,7 @@
 
 namespace vandrel::automation {
 
-bool Variant::Boolean() const {
-  if (const auto* b = std::get_if<bool>(&v_)) return *b;
-  throw Error("Type mismatch");
-}
-
-int32_t Variant::Integer() const {
-  if (const auto* i = std::get_if<int32_t>(&v_)) return *i;
-  throw Error("Type mismatch");
-}
-
-double Variant::Double() const {
-  if (const auto* d = std::get_if<double>(&v_)) return *d;
-  throw Error("Type mismatch");
-}
+Variant Object::Invoke(const std::string& name, InvokeKind, Args&) { ThrowUnknownMember(name); }
 
 const std::string& Variant::Text() const {
   if (const auto* s = std::get_if<std::string>(&v_)) return *s;
@@ -68,14 +56,7 @@ void ThrowNoInterface(const char* interfaceName) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return platform::SameIgnoringAsciiCase(a, b);
 }
 
 void CheckKind(const std::string& name, MemberKind member, InvokeKind kind) {

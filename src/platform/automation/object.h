@@ -3,7 +3,6 @@
 #pragma once
 
 #include <concepts>
-#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -21,36 +20,27 @@ struct Empty {
   bool operator==(const Empty&) const = default;
 };
 
-// An automation value: empty, Boolean, integer, double, text or object.
+// An automation value: empty, text or object, the kinds the data-access manager trades in.
 class Variant {
  public:
   Variant() = default;
-  Variant(bool b) : v_(b) {}
-  Variant(int32_t i) : v_(i) {}
-  Variant(double d) : v_(d) {}
   Variant(std::string s) : v_(std::move(s)) {}
   Variant(const char* s) : v_(std::string(s)) {}
   template <std::derived_from<Object> T>
   Variant(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
 
   bool IsEmpty() const { return std::holds_alternative<Empty>(v_); }
-  bool IsBoolean() const { return std::holds_alternative<bool>(v_); }
-  bool IsInteger() const { return std::holds_alternative<int32_t>(v_); }
-  bool IsDouble() const { return std::holds_alternative<double>(v_); }
   bool IsText() const { return std::holds_alternative<std::string>(v_); }
   // An object reference, possibly Nothing.
   bool IsObject() const { return std::holds_alternative<ObjectPtr>(v_); }
 
-  // Each throws Error ("Type mismatch") when the value is of another kind; AsObject throws
+  // Text throws Error ("Type mismatch") when the value is of another kind; AsObject throws
   // "Object required" for anything but a set object reference.
-  bool Boolean() const;
-  int32_t Integer() const;
-  double Double() const;
   const std::string& Text() const;
   const ObjectPtr& AsObject() const;
 
  private:
-  std::variant<Empty, bool, int32_t, double, std::string, ObjectPtr> v_;
+  std::variant<Empty, std::string, ObjectPtr> v_;
 };
 
 enum class InvokeKind {
@@ -67,8 +57,9 @@ class Object : public std::enable_shared_from_this<Object> {
  public:
   virtual ~Object() = default;
   // Calls member `name`. Throws Error for an unknown member, a wrong kind of call or wrong
-  // arguments, and for any failure of the member itself.
-  virtual Variant Invoke(const std::string& name, InvokeKind kind, Args& args) = 0;
+  // arguments, and for any failure of the member itself. An object reached only through
+  // its interface (QueryInterface) has no members by name.
+  virtual Variant Invoke(const std::string& name, InvokeKind kind, Args& args);
 };
 
 using Factory = std::function<ObjectPtr()>;
