@@ -251,23 +251,25 @@ TEST_F(WindowTest, MegabyteBatchGivesABoxThatFitsAndAWholeClipboard) {
   QSize box_size;
   QRect screen;
   QString box_title;
+  QString box_text;
   QTimer::singleShot(0, [&] {
-    for (int i = 0; i < 100 && QApplication::activeModalWidget() == nullptr; ++i) Pump(20);
+    QElapsedTimer waited;  // for the box, however busy the machine; not for ever
+    waited.start();
+    while (QApplication::activeModalWidget() == nullptr && waited.elapsed() < 60000) Pump(20);
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     ASSERT_NE(nullptr, box);
     Pump(100);
     box_size = box->frameGeometry().size();
     screen = box->screen()->availableGeometry();
     box_title = box->windowTitle();
+    box_text = box->text();
     EXPECT_EQ(QMessageBox::Critical, box->icon());
     EXPECT_EQ(Qt::ApplicationModal, box->windowModality());
     box->button(QMessageBox::Ok)->click();
   });
-  QElapsedTimer clock;
-  clock.start();
   real.MsgBox("Error de sintaxis Actualización Cancelada. Script: a.sql - Linea: 0" + batch,
               vbCritical, std::string("¡Atencion!"));
-  EXPECT_LT(clock.elapsed(), 10000);
+  EXPECT_LT(box_text.size(), 20 * 104) << "the box lays out the cut text, never megabytes";
   EXPECT_EQ(Text("¡Atencion!"), box_title);
   EXPECT_TRUE(box_size.isValid());
   EXPECT_LE(box_size.width(), screen.width());
@@ -283,12 +285,23 @@ TEST_F(WindowTest, MegabyteBatchGivesABoxThatFitsAndAWholeClipboard) {
 // otherwise at most every few milliseconds.
 TEST_F(WindowTest, DoEventsShowsEveryChangeAndOtherwiseAsksTheLoopSparingly) {
   Vandrel window(desktop);
-  QtDesktop pump;
   int delivered = 0;
   const auto post = [&] { QTimer::singleShot(0, &window, [&] { ++delivered; }); };
-  pump.DoEvents();
-  post();
-  pump.DoEvents();
+  // Two calls within 4 ms show whether the second asks the loop again; a busy machine may
+  // hold this thread back between them, so try until both came within that time.
+  std::unique_ptr<QtDesktop> held;
+  for (int attempt = 1;; ++attempt) {
+    held = std::make_unique<QtDesktop>();
+    QElapsedTimer both;
+    both.start();
+    held->DoEvents();
+    delivered = 0;
+    post();
+    held->DoEvents();
+    if (both.nsecsElapsed() < 4'000'000) break;
+    ASSERT_LT(attempt, 1000) << "never two calls within 4 ms";
+  }
+  QtDesktop& pump = *held;
   EXPECT_EQ(0, delivered) << "asked the event loop again at once, with nothing new to show";
   window.SetStatusText("Ejecutando actualización 2 de 2");
   pump.DoEvents();
