@@ -186,7 +186,8 @@ TEST_F(WindowTest, CloseBeforeTheRunEndsWithoutRunning) {
   folder.Write("CATALOGOS_01.sql", "CREATE TABLE t (a INT)\nGO\n");
   Vandrel window(desktop);
   window.ShowCentred();
-  QTimer::singleShot(100, &window, [&] { EXPECT_TRUE(window.close()); });
+  // Posted, so that it comes before the tick however long showing the window took.
+  QMetaObject::invokeMethod(&window, [&] { EXPECT_TRUE(window.close()); }, Qt::QueuedConnection);
   EXPECT_EQ(4, QApplication::exec());
   EXPECT_FALSE(window.Timer1->isActive());
   Pump(2200);  // past the designed tick
