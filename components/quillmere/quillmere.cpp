@@ -1,5 +1,4 @@
 #include "quillmere/quillmere.h"
-#include "platform/ascii.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ascii.h"
 #include "platform/automation/object.h"
 #include "platform/env.h"
 #include "platform/error.h"
@@ -37,7 +37,7 @@ struct EntityEntry {
 
 using Entities = std::map<std::string, EntityEntry>;
 
-std::string Lower(std::string s) { return platform::AsciiLower(std::move(s)); }
+std::string Lower(std::string s) { return vandrel::platform::AsciiLower(std::move(s)); }
 
 // The file is small and its format simple: sections, "key = value" lines, comments on lines
 // of their own. A reader of its own takes lines of any length and values whole (a

@@ -1,5 +1,4 @@
 #include "check/check.h"
-#include "platform/ascii.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "Mod_Main.h"
 #include "execution/script_batches.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
 #include "shell/program_end.h"
 

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/env.h"
 #include "platform/ascii.h"
+#include "platform/env.h"
 #include "platform/error.h"
 
 namespace vandrel::platform {

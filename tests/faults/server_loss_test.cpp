@@ -55,29 +55,34 @@ TEST(ServerLossTest, ConnectionTerminatedDuringABatch) {
   EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM paises"), 1);
 }
 
-// A server of this test's own is stopped while the program works in it, then started again.
+// A server of this test's own, reached through a socket in a folder of its own, is stopped
+// while the program works in it, then started again.
 TEST(ServerLossTest, ServerStoppedDuringARunKeepsNothingPartial) {
   if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
-  const std::string server = std::string("VANDREL_PG_PORT=54330 ") + VANDREL_SERVER_SCRIPT;
-  ASSERT_EQ(std::system((server + " start >/dev/null").c_str()), 0);
-  const std::string conninfo = "host=127.0.0.1 port=54330 user=vandrel dbname=postgres";
-  PgValue(conninfo, "DROP TABLE IF EXISTS perdidos");
+  struct OwnServer {
+    TempFolder folder;
+    int Do(const std::string& what) const {
+      return std::system((std::string(VANDREL_SERVER_SCRIPT) + " " + what + " '" + folder.str() + "' >/dev/null").c_str());
+    }
+    ~OwnServer() { Do("stop"); }
+  } own;
+  ASSERT_EQ(own.Do("start"), 0);
+  const std::string conninfo = "host=" + own.folder.str() + " port=5432 user=vandrel dbname=postgres";
 
   const Installation inst({}, "[INTERNOS]\nTag=POSTGRESQL\nConnection=" + conninfo + " password=" + kSecret + "\n");
   inst.program.Write("INTERNOS_01.sql", "CREATE TABLE perdidos(id INTEGER);\r\nGO\r\nINSERT INTO perdidos VALUES(1);\r\nGO\r\n");
   inst.program.Write("INTERNOS_02.sql", "INSERT INTO perdidos VALUES(2);\r\nGO\r\nSELECT pg_sleep(60);\r\nGO\r\n");
   Program vandrel(VANDREL_EXE, inst.program.path());
   const pid_t pid = StartAndWaitForTheSleep(vandrel, inst, conninfo);
-  ASSERT_EQ(std::system((server + " stop").c_str()), 0);
+  ASSERT_EQ(own.Do("stop"), 0);
   const Outcome o = vandrel.Wait(pid);
-  ASSERT_EQ(std::system((server + " start >/dev/null").c_str()), 0);
+  ASSERT_EQ(own.Do("start"), 0);
 
   EXPECT_NE(o.exit, 0);
   EXPECT_NE(o.err.find("== VandrelSQL v.2.0.1 ==\n"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find(kAtLine120), std::string::npos) << o.err;
   EXPECT_EQ(SecretShown(o.out + o.err, {kSecret, conninfo}), "");
   EXPECT_EQ(PgValue(conninfo, "SELECT count(*) FROM pg_tables WHERE tablename = 'perdidos'"), 0);
-  std::system((server + " stop").c_str());
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <optional>
 
 #include "platform/ado/drivers.h"
-#include "platform/ascii.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/interruption.h"
+#include "platform/ascii.h"
 
 namespace vandrel::ado {
 

@@ -1,8 +1,8 @@
 #include "platform/automation/object.h"
-#include "platform/ascii.h"
 
 #include <map>
 
+#include "platform/ascii.h"
 #include "platform/error.h"
 
 namespace vandrel::automation {
