@@ -28,16 +28,17 @@ class DiscoveryTest : public ::testing::Test {
   }
 };
 
+// Letter case does not order names: "catalogos_a" comes before "CATALOGOS_B".
 TEST_F(DiscoveryTest, CategoriesInRunOrderWhateverTheNames) {
   for (const char* name :
-       {"SYSTABLAS_a.sql", "ncm_z.SQL", "INTERNOS_02.sql", "INTERNOS_01.sql", "catalogos_b.SQL",
-        "CATALOGOS_A.sql", "CATALOGOS_.sql", "CATALOGOS_10.sql", "CATALOGOS_9.sql"})
+       {"SYSTABLAS_a.sql", "ncm_z.SQL", "INTERNOS_02.sql", "INTERNOS_01.sql", "CATALOGOS_B.sql",
+        "catalogos_a.SQL", "CATALOGOS_.sql", "CATALOGOS_10.sql", "CATALOGOS_9.sql"})
     folder.Write(name, "");
   ObtenerListadoSql();
   EXPECT_EQ(Found(), (std::vector<std::string>{
                          "CATALOGOS:CATALOGOS_.sql", "CATALOGOS:CATALOGOS_10.sql",
-                         "CATALOGOS:CATALOGOS_9.sql", "CATALOGOS:CATALOGOS_A.sql",
-                         "CATALOGOS:catalogos_b.SQL", "INTERNOS:INTERNOS_01.sql",
+                         "CATALOGOS:CATALOGOS_9.sql", "CATALOGOS:catalogos_a.SQL",
+                         "CATALOGOS:CATALOGOS_B.sql", "INTERNOS:INTERNOS_01.sql",
                          "INTERNOS:INTERNOS_02.sql", "NCM:ncm_z.SQL", "SYSTABLAS:SYSTABLAS_a.sql"}));
   EXPECT_EQ(ListaScripts[0].Archivo, "");
   EXPECT_EQ(ListaScripts[0].Entidad, "");
@@ -161,6 +162,38 @@ TEST_F(DiscoveryTest, FailureReportsTheLabelOfTheFailingStep) {
                   std::to_string(c.line));
     EXPECT_EQ(boxes.boxes[0].style, 48);
     EXPECT_EQ(boxes.boxes[0].title, "VandrelSQL v.2.0.1");
+  }
+}
+
+// Showing the list breaks at a known step: its own routine and label are reported, and
+// the program ends there.
+TEST_F(DiscoveryTest, ListingFailureReportsItsRoutineAndEnds) {
+  folder.Write("CATALOGOS_1.sql", "");
+  folder.Write("NCM_1.sql", "");
+  ObtenerListadoSql();
+  struct Case {
+    int operation;
+    int line;
+  };
+  // Operations: clear (20), status (30), add (50), status (60), max (70), add (50).
+  for (Case c : {Case{1, 20}, Case{2, 30}, Case{3, 50}, Case{5, 70}, Case{6, 50}}) {
+    RecordingStatus status;
+    status.fail_at = c.operation;
+    desktop.boxes.clear();
+    bool went_on = false;
+    EXPECT_EQ(Ends([&] {
+                ListarActualizacionesEnPantalla(status);
+                went_on = true;
+              }),
+              ExitStatus::Failed);
+    EXPECT_FALSE(went_on);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_NE(desktop.boxes[0].prompt.find(
+                  "\r\nin VandrelSQL.Mod_Main.ListarActualizacionesEnPantalla at line " +
+                  std::to_string(c.line)),
+              std::string::npos)
+        << desktop.boxes[0].prompt;
+    EXPECT_EQ(desktop.boxes[0].style, 48);
   }
 }
 
