@@ -11,6 +11,7 @@
 
 #include "check/check.h"
 #include "platform/error.h"
+#include "platform/locale_text.h"
 #include "quillmere/quillmere.h"
 #include "shell/identity.h"
 
@@ -50,7 +51,9 @@ struct Options {
   std::string folder;
 };
 
-void Write(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+// Human output in the locale's codeset, as the updater's console writes; JSON is UTF-8.
+void WriteBytes(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+void Write(const std::string& s) { WriteBytes(platform::ToLocaleText(s)); }
 
 // A report of the updater on one line, as editors read messages.
 std::string OneLine(std::string s) {
@@ -112,7 +115,7 @@ int Run(const Options& options) {
               {"connections", json::array()}};
   auto finish = [&](int status) {
     if (options.json)
-      Write(doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+      WriteBytes(doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
     std::fflush(stdout);
     return status;
   };
