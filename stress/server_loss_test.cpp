@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "faults/workload.h"
+#include "stress/workload.h"
 #include "support/program.h"
 #include "support/temp_folder.h"
 

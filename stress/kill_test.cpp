@@ -16,7 +16,7 @@
 #include <random>
 #include <thread>
 
-#include "faults/workload.h"
+#include "stress/workload.h"
 #include "support/program.h"
 #include "support/temp_folder.h"
 

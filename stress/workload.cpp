@@ -1,4 +1,4 @@
-#include "faults/workload.h"
+#include "stress/workload.h"
 
 #include <chrono>
 #include <fstream>

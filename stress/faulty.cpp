@@ -1,4 +1,4 @@
-#include "faults/faulty.h"
+#include "stress/faulty.h"
 
 #include <type_traits>
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "faults/workload.h"
+#include "stress/workload.h"
 #include "support/program.h"
 #include "support/temp_folder.h"
 

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "Mod_Main.h"
-#include "faults/endings.h"
-#include "faults/faulty.h"
-#include "faults/workload.h"
+#include "stress/endings.h"
+#include "stress/faulty.h"
+#include "stress/workload.h"
 #include "quillmere/quillmere.h"
 #include "support/temp_folder.h"
 

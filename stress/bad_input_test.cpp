@@ -11,8 +11,8 @@
 #include <fstream>
 #include <functional>
 
-#include "faults/endings.h"
-#include "faults/workload.h"
+#include "stress/endings.h"
+#include "stress/workload.h"
 #include "support/silent_server.h"
 #include "support/update_run.h"
 

@@ -1,4 +1,4 @@
-#include "faults/endings.h"
+#include "stress/endings.h"
 
 #include <regex>
 
