@@ -13,12 +13,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string Repeat(const std::string& s, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += s;
-  return out;
-}
-
 // Each trap on a real file, one case each; no case has an upper-case GO after a lone LF.
 TEST(CheckFindings, EachTrapOnItsLine) {
   static const struct {
@@ -39,8 +33,8 @@ TEST(CheckFindings, EachTrapOnItsLine) {
        "texto tras la última línea GO, que no se ejecuta"},
       {"indented_go", "SELECT 1;\r\n  GO\r\nGO\r\n", "2:go-not-separator", "sangrada"},
       {"first_line_go", "go\r\nSELECT 1;\r\nGO\r\n", "1:go-not-separator", "primera línea"},
-      {"too_many_batches", Repeat("SELECT 1;\r\nGO\r\n", 32768), "65534:too-many-batches",
-       "32768 lotes"},
+      {"too_many_batches", [] { std::string s; for (int i = 0; i < 32768; ++i) s += "SELECT 1;\r\nGO\r\n"; return s; }(),
+       "65534:too-many-batches", "32768 lotes"},
       {"copy_from_stdin", "SELECT 1;\r\nCOPY t (a) FROM\r\n  STDIN;\r\nGO\r\n", "2:copy-from-stdin", ""},
       {"client_command", "SELECT 1;\r\n\\i otro.sql\r\nGO\r\n", "2:client-command", ""},
       {"invalid_text", "SELECT 1;\r\nSELECT '\xff';\r\nGO\r\n", "2:invalid-text", "offset 19"},
@@ -131,9 +125,9 @@ TEST(CheckJson, BatchesAreWhatTheUpdaterSends) {
     return std::make_shared<RecordingManager>(quillmere::Create(), &sent);
   });
   std::mt19937 rng(20261208);
-  for (const char* name : {"CATALOGOS_01.sql", "CATALOGOS_02.sql", "catalogos_10.SQL",
-                           "INTERNOS_a.sql", "INTERNOS_b.sql"})
-    run.program.Write(name, GeneratedScript(rng));
+  const std::vector<std::string> names = {"CATALOGOS_01.sql", "CATALOGOS_02.sql", "catalogos_10.SQL",
+                                          "INTERNOS_a.sql", "INTERNOS_b.sql"};
+  for (const std::string& name : names) run.program.Write(name, GeneratedScript(rng));
 
   const Ran checked = RunCheck("--json '" + run.program.str() + "'");
   ASSERT_TRUE(checked.exit == 0 || checked.exit == 1) << checked.out;
@@ -147,9 +141,7 @@ TEST(CheckJson, BatchesAreWhatTheUpdaterSends) {
     files.push_back(script["file"]);
     for (const json& batch : script["batches"]) shown.push_back(batch["text"]);
   }
-  EXPECT_EQ((std::vector<std::string>{"CATALOGOS_01.sql", "CATALOGOS_02.sql", "catalogos_10.SQL",
-                                      "INTERNOS_a.sql", "INTERNOS_b.sql"}),
-            files);
+  EXPECT_EQ(names, files);
   EXPECT_GT(sent.size(), 20u);
   EXPECT_EQ(sent, shown);
 }

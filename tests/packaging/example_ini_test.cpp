@@ -20,17 +20,13 @@ TEST(ExampleIniTest, EveryEntityHasAConnectionOfTheShownEngine) {
   Args none;
   manager->Invoke("LoadParameters", InvokeKind::Method, none);
 
-  const struct {
-    const char* entity;
-    const char* tag;
-  } rows[] = {{"CATALOGOS", "SQLITE"}, {"INTERNOS", "POSTGRESQL"}, {"NCM", "ODBC"}, {"SYSTABLAS", "ODBC"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.entity);
-    Args entity{std::string(row.entity)};
-    EXPECT_EQ(manager->Invoke("getDataConnectionTAG", InvokeKind::MethodOrPropertyGet, entity).Text(),
-              row.tag);
-    Args again{std::string(row.entity)};
-    EXPECT_NO_THROW(manager->Invoke("getDataConnectionByEntity", InvokeKind::MethodOrPropertyGet, again));
+  for (const auto& [entity, tag] : {std::pair{"CATALOGOS", "SQLITE"}, {"INTERNOS", "POSTGRESQL"},
+                                    {"NCM", "ODBC"}, {"SYSTABLAS", "ODBC"}}) {
+    SCOPED_TRACE(entity);
+    Args args{std::string(entity)};
+    EXPECT_EQ(manager->Invoke("getDataConnectionTAG", InvokeKind::MethodOrPropertyGet, args).Text(), tag);
+    args = Args{std::string(entity)};
+    EXPECT_NO_THROW(manager->Invoke("getDataConnectionByEntity", InvokeKind::MethodOrPropertyGet, args));
   }
 }
 
