@@ -1,20 +1,15 @@
 // The window on Qt's offscreen platform, with the real timer, list, labels, progress bar,
 // message boxes and clipboard. Only the person pressing OK is stood in for.
-#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QClipboard>
 #include <QElapsedTimer>
-#include <QFont>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
-#include <QTextEdit>
-#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -109,75 +104,58 @@ TEST_F(WindowTest, OpensAsDesigned) {
   EXPECT_EQ(Text("Vandrel"), window.windowTitle());
   EXPECT_EQ(QSize(478, 246), window.size());
   const QRect screen = window.screen()->availableGeometry();
-  EXPECT_LE(std::abs(window.frameGeometry().center().x() - screen.center().x()), 1);
-  EXPECT_LE(std::abs(window.frameGeometry().center().y() - screen.center().y()), 1);
+  const QPoint off = window.frameGeometry().center() - screen.center();
+  EXPECT_TRUE(std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1) << off.x() << "," << off.y();
   EXPECT_FALSE(window.isMaximized() || window.isMinimized());
-
-  EXPECT_EQ(QRect(2, 2, 473, 63), window.Shp1->geometry());
   EXPECT_EQ(2, window.Shp1->lineWidth());
-  EXPECT_EQ(QRect(16, 20, 366, 19), window.Label1->geometry());
   EXPECT_EQ(Text("Vandrel de Base de Datos de Corvessa"), window.Label1->text());
-  const QRect version = window.Lbl_AppVer->geometry();
-  EXPECT_EQ(QPoint(418, 44), version.topLeft());
-  EXPECT_EQ(16, version.height());
-  EXPECT_GE(version.width(), std::max(45, window.Lbl_AppVer->sizeHint().width()));
-  EXPECT_EQ(QRect(36, 76, 397, 121), window.List1->geometry());
-  EXPECT_EQ(0, window.List1->count());
-  EXPECT_EQ(QRect(36, 206, 397, 14), window.Lbl_StatusPrg->geometry());
   EXPECT_EQ(Text("Preparando ..."), window.Lbl_StatusPrg->text());
   EXPECT_EQ(Qt::AlignCenter, window.Lbl_StatusPrg->alignment());
-  EXPECT_EQ(QRect(6, 224, 455, 7), window.prgbar->geometry());
-
-  struct Expected {
+  const QRect version = window.Lbl_AppVer->geometry();
+  EXPECT_EQ(QRect(418, 44, version.width(), 16), version);
+  EXPECT_GE(version.width(), std::max(45, window.Lbl_AppVer->sizeHint().width()));
+  EXPECT_TRUE(window.Timer1->isActive());
+  EXPECT_EQ(2000, window.Timer1->interval());
+  for (int side : {16, 24, 32, 48}) {
+    EXPECT_EQ(QSize(side, side), window.windowIcon().actualSize(QSize(side, side)));
+  }
+  const struct {
     QLabel* label;
     double points;
-  };
-  for (const Expected& e : {Expected{window.Label1, 12}, Expected{window.Lbl_AppVer, 9.75},
-                            Expected{window.Lbl_StatusPrg, 9}}) {
+  } fonts[] = {{window.Label1, 12}, {window.Lbl_AppVer, 9.75}, {window.Lbl_StatusPrg, 9}};
+  for (const auto& e : fonts) {
     const QFont font = e.label->font();
     EXPECT_EQ(Text("Tahoma"), font.family()) << e.label->objectName().toStdString();
     EXPECT_DOUBLE_EQ(e.points, font.pointSizeF());
     EXPECT_EQ(QFont::Bold, font.weight());
     EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
   }
-
-  EXPECT_FLOAT_EQ(0.0001f, window.prgbar->Min());
-  EXPECT_FLOAT_EQ(100.0f, window.prgbar->Max());
-  EXPECT_EQ(0, window.prgbar->value());
-  EXPECT_TRUE(window.Timer1->isActive());
-  EXPECT_EQ(2000, window.Timer1->interval());
-  for (int side : {16, 24, 32, 48}) {
-    EXPECT_EQ(QSize(side, side), window.windowIcon().actualSize(QSize(side, side)));
+  // Where each control stands, also after resizing: nothing reacts to it.
+  const std::pair<QWidget*, QRect> places[] = {
+      {window.Shp1, {2, 2, 473, 63}},       {window.Label1, {16, 20, 366, 19}},
+      {window.List1, {36, 76, 397, 121}},   {window.Lbl_StatusPrg, {36, 206, 397, 14}},
+      {window.prgbar, {6, 224, 455, 7}}};
+  for (bool resized : {false, true}) {
+    if (resized) {
+      window.resize(900, 700);
+      Pump(50);
+    }
+    for (const auto& [widget, place] : places) EXPECT_EQ(place, widget->geometry()) << resized;
   }
-
-  // Nothing reacts to resizing.
-  window.resize(900, 700);
-  Pump(50);
-  EXPECT_EQ(QRect(36, 76, 397, 121), window.List1->geometry());
-  EXPECT_EQ(QRect(6, 224, 455, 7), window.prgbar->geometry());
 }
 
-// The five operations on the controls, and the progress control's refusals.
+// The operations on the controls that a run does not show elsewhere, and the progress
+// control's refusals.
 TEST_F(WindowTest, StatusSurfaceActsOnTheControls) {
   Vandrel window(desktop);
   StatusSurface& surface = window;
   surface.AddListEntry("CATALOGOS_01.sql");
-  surface.AddListEntry("INTERNOS_01.sql");
-  ASSERT_EQ(2, window.List1->count());
-  EXPECT_EQ(Text("INTERNOS_01.sql"), window.List1->item(1)->text());
   surface.ClearList();
   EXPECT_EQ(0, window.List1->count());
-  surface.SetStatusText("Ejecutando actualización 1 de 3");
-  EXPECT_EQ(Text("Ejecutando actualización 1 de 3"), window.Lbl_StatusPrg->text());
-
-  surface.SetProgressMax(1);
-  surface.SetProgressValue(1);
-  EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());  // full
   surface.SetProgressMax(4);
   surface.SetProgressValue(2);
   EXPECT_FLOAT_EQ(2.0f, window.prgbar->Value());
   EXPECT_NEAR(ProgressBar::kSteps / 2, window.prgbar->value(), 1);
-
   for (const auto& refused : std::vector<std::function<void()>>{
            [&] { surface.SetProgressMax(0.0001f); }, [&] { surface.SetProgressMax(0); },
            [&] { surface.SetProgressValue(5); }, [&] { surface.SetProgressValue(0); }}) {
@@ -216,8 +194,7 @@ TEST_F(WindowTest, TimerTicksOnceAndCloseIsRefusedDuringTheRun) {
   int ticks = 0;
   int listed = 0;
   QObject::connect(window.Timer1, &QTimer::timeout, [&] { ++ticks; });
-  QObject::connect(window.List1->model(), &QAbstractItemModel::rowsInserted,
-                   [&] { ++listed; });
+  QObject::connect(window.List1->model(), &QAbstractItemModel::rowsInserted, [&] { ++listed; });
   bool close_accepted = true;
   desktop.on_box = [&] {
     if (desktop.boxes.size() > 1) return;
@@ -235,13 +212,11 @@ TEST_F(WindowTest, TimerTicksOnceAndCloseIsRefusedDuringTheRun) {
   EXPECT_FALSE(close_accepted);
   EXPECT_TRUE(window.RunEnded());
   EXPECT_FALSE(window.Timer1->isActive());
-  ASSERT_FALSE(desktop.boxes.empty());
-  EXPECT_EQ(" Actualización Cancelada. ", desktop.boxes.back().prompt);
 }
 
 // Every report form: the report's own text whole and unwrapped by nothing but the box's
 // width, the batch whole in its own view (only a long one bounded, and said so), the box
-// over the window and within the screen; the clipboard gets the batch whole.
+// over the window and within the screen.
 TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
   const std::string longName = "CATALOGOS_2024_actualizacion_de_clientes_y_proveedores.sql";
   const std::string longTable(180, 't');
@@ -249,16 +224,12 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
   for (int i = 0; i < 50'000; ++i) huge += "INSERT INTO t VALUES (" + std::to_string(i) + ");\r\n";
   const std::string overBound = "\r\n" + std::string(ReportBox::kShownBatchChars + 10, 'y');
   struct Row {
-    std::string report;
-    std::string batch;
+    std::string report, batch;
     int style;
     bool bounded;
   };
-  const std::vector<Row> rows = {
+  const Row rows[] = {
       {" Actualización Cancelada. ", "", vbCritical, false},
-      {"Error estableciendo conexion con la entidad CATALOGOS en el archivo /opt/Corvessa/"
-       "quillmereconfig.ini no se puede continuar con la actualizacion",
-       "", vbCritical, false},
       {"Imposible abrir /home/usuario/instalaciones/" + std::string(150, 'p') +
            "/Corvessa/quillmereconfig.iniEntidad buscada:CATALOGOS\r\nEstablecerEntidad at line 40",
        "", vbExclamation, false},
@@ -291,9 +262,8 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
       EXPECT_FALSE(box->ReportView->verticalScrollBar()->isVisible());
       EXPECT_LE(box->ReportView->document()->size().height(), box->ReportView->viewport()->height());
       EXPECT_LE(box->ReportView->document()->idealWidth(), box->ReportView->viewport()->width());
-      const QRect screen = box->screen()->availableGeometry();
-      EXPECT_LE(box->frameGeometry().width(), screen.width());
-      EXPECT_LE(box->frameGeometry().height(), screen.height());
+      EXPECT_TRUE(box->screen()->availableGeometry().size().expandedTo(box->frameGeometry().size()) ==
+                  box->screen()->availableGeometry().size());
       EXPECT_LE(std::abs(box->geometry().center().x() - window.geometry().center().x()), 2);
       EXPECT_EQ(box->OkButton, QApplication::focusWidget());
       if (row.batch.empty()) {
@@ -322,10 +292,6 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
     }
     EXPECT_TRUE(seen);
   }
-  real.ClipboardClear();
-  EXPECT_TRUE(QApplication::clipboard()->text().isEmpty());
-  real.ClipboardSetText(huge);
-  EXPECT_EQ(QString::fromStdString(huge), QApplication::clipboard()->text());
 }
 
 // Before a batch, waiting messages are processed when the window shows something new, and
@@ -371,8 +337,9 @@ int Ink(const QImage& image, const QRect& area) {
   return ink;
 }
 
-// When each batch starts, the screen already shows the whole list, the status and the
-// progress the widgets hold: checked from the moment the batch would be sent.
+// A real run against SQLite files through the data-access manager. When each batch starts,
+// the screen already shows the whole list, the status and the progress the widgets hold:
+// checked from the moment the batch would be sent.
 TEST_F(WindowTest, ListStatusAndProgressArePaintedBeforeEachBatch) {
   const testing::Installation inst({"CATALOGOS"});
   setenv("ProgramFiles", inst.programFiles.str().c_str(), 1);
@@ -402,34 +369,9 @@ TEST_F(WindowTest, ListStatusAndProgressArePaintedBeforeEachBatch) {
   EXPECT_EQ((std::vector<std::string>{"Ejecutando actualización 1 de 3", "Ejecutando actualización 2 de 3",
                                       "Ejecutando actualización 3 de 3"}),
             statuses);
-}
-
-// A real run against SQLite files through the data-access manager.
-TEST_F(WindowTest, RunShowsProgressAndLeavesAFailedBatchOnTheClipboard) {
-  const testing::Installation inst({"CATALOGOS"});
-  setenv("ProgramFiles", inst.programFiles.str().c_str(), 1);
-  folder.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS t (a INT)\r\nGO\r\nINSERT INTO t VALUES (1)\r\nGO\r\n");
-  {
-    Vandrel window(desktop);
-    window.ShowCentred();
-    QTimer::singleShot(0, &window, [&] { window.Timer1_Timer(); });
-    EXPECT_EQ(0, QApplication::exec());
-    ASSERT_EQ(1, window.List1->count());
-    EXPECT_EQ(Text("CATALOGOS_01.sql"), window.List1->item(0)->text());
-    EXPECT_EQ(Text("Ejecutando actualización 1 de 1"), window.Lbl_StatusPrg->text());
-    EXPECT_FLOAT_EQ(1.0f, window.prgbar->Max());
-    EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());
-    EXPECT_TRUE(desktop.boxes.empty());
-  }
-  folder.Write("CATALOGOS_02.sql", "INSERT INTO t VALUES (2)\r\nGO\r\nINSERT INTO nada VALUES (3)\r\nGO\r\n");
-  InitModule();
-  Vandrel window(desktop);
-  window.ShowCentred();
-  QTimer::singleShot(0, &window, [&] { window.Timer1_Timer(); });
-  EXPECT_EQ(1, QApplication::exec());
-  ASSERT_EQ(1u, desktop.boxes.size());
-  EXPECT_EQ("¡Atencion!", desktop.boxes[0].title);
-  EXPECT_EQ(Text("\r\nINSERT INTO nada VALUES (3)\r\n"), QApplication::clipboard()->text());
+  EXPECT_EQ(Text("CATALOGOS_01.sql"), window.List1->item(0)->text());
+  EXPECT_EQ(window.prgbar->maximum(), window.prgbar->value());
+  EXPECT_TRUE(desktop.boxes.empty());
 }
 
 }  // namespace
