@@ -16,10 +16,6 @@ class EstablecerEntidadTest : public ::testing::Test {
 
   void WriteIni(const std::string& ini) { folder.Write("Corvessa/quillmereconfig.ini", ini); }
   bool Call(std::string entity) { return EstablecerEntidad(entity); }
-  std::string Report(const std::string& description, const std::string& entity, int line) {
-    return description + "Entidad buscada:" + entity +
-           "\r\nin VandrelSQL.Mod_Main.EstablecerEntidad at line " + std::to_string(line);
-  }
   std::string Ini() const { return folder.str() + "/Corvessa/quillmereconfig.ini"; }
 
   TempFolder folder;
@@ -29,29 +25,9 @@ class EstablecerEntidadTest : public ::testing::Test {
   const bool registered = (quillmere::Register(), true);
 };
 
-TEST_F(EstablecerEntidadTest, TwoCallsGiveTwoConnectionsAndOneCommand) {
-  folder.Write("Corvessa/catalogos.db", "");
-  WriteIni("[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n");
-  ASSERT_TRUE(Call("CATALOGOS"));
-  const auto firstManager = GestorDatos;
-  const auto firstConnection = ConexionActual;
-  const auto command = ComandoActual;
-  ASSERT_NE(firstConnection, nullptr);
-  EXPECT_EQ(command->ActiveConnection, firstConnection);
-
-  ASSERT_TRUE(Call("CATALOGOS"));
-  EXPECT_NE(GestorDatos, firstManager);
-  EXPECT_NE(ConexionActual, firstConnection);
-  EXPECT_EQ(ComandoActual, command);
-  EXPECT_EQ(ComandoActual->ActiveConnection, ConexionActual);
-  EXPECT_EQ(ConexionActual->BeginTrans(), 1);
-  ConexionActual->Execute("CREATE TABLE t (a)");
-  ConexionActual->CommitTrans();
-  EXPECT_TRUE(desktop.boxes.empty());
-}
-
-// Each step's failure shows its own line in the one box, returns false and leaves the
-// connection the last call made. A trailing backslash in ProgramFiles doubles the separator;
+// Each call makes a new manager and connection for the one command. Each step's failure
+// shows its own line in the one box, returns false and leaves the connection the last call
+// made. A trailing backslash in ProgramFiles doubles the separator;
 // an unset variable leaves "\Corvessa\"; only the exact ACCESS tag ends the program.
 TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLineAndKeepsTheConnection) {
   folder.Write("Corvessa/catalogos.db", "");
@@ -59,7 +35,14 @@ TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLineAndKeepsTheConnection
            "[SYSTABLAS]\nTag=ACCESS\n[OTRA]\nTag=Access\nConnection=x\n");
   ProgramFiles(folder.str() + "\\");
   ASSERT_TRUE(Call("CATALOGOS"));
+  const auto firstManager = GestorDatos;
+  const auto firstConnection = ConexionActual;
+  const auto command = ComandoActual;
+  ASSERT_TRUE(Call("CATALOGOS"));
   const auto kept = ConexionActual;
+  EXPECT_NE(GestorDatos, firstManager);
+  EXPECT_NE(kept, firstConnection);
+  EXPECT_EQ(ComandoActual, command);
   EXPECT_EQ(Ends([&] { Call("SYSTABLAS"); }), ExitStatus::Access);
   EXPECT_TRUE(desktop.boxes.empty());
   const struct {
@@ -89,7 +72,9 @@ TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLineAndKeepsTheConnection
     quillmere::Register();
     EXPECT_FALSE(result);
     ASSERT_EQ(desktop.boxes.size(), 1u);
-    EXPECT_EQ(desktop.boxes[0].prompt, Report(row.says, row.entity, row.line));
+    EXPECT_EQ(desktop.boxes[0].prompt, row.says + "Entidad buscada:" + row.entity +
+                                           "\r\nin VandrelSQL.Mod_Main.EstablecerEntidad at line " +
+                                           std::to_string(row.line));
     EXPECT_EQ(ConexionActual, kept);
     EXPECT_EQ(ComandoActual->ActiveConnection, kept);
   }
