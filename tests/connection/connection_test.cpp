@@ -31,7 +31,7 @@ class EstablecerEntidadTest : public ::testing::Test {
 // an unset variable leaves "\Corvessa\"; only the exact ACCESS tag ends the program.
 TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLineAndKeepsTheConnection) {
   folder.Write("Corvessa/catalogos.db", "");
-  WriteIni("[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n[NCM]\nTag=SQLITE\nConnection=falta.db\n"
+  WriteIni("[CATALOGOS]\nTag=SQLITE\nConnection=catalogos.db\n"
            "[SYSTABLAS]\nTag=ACCESS\n[OTRA]\nTag=Access\nConnection=x\n");
   ProgramFiles(folder.str() + "\\");
   ASSERT_TRUE(Call("CATALOGOS"));
@@ -55,9 +55,7 @@ TEST_F(EstablecerEntidadTest, EachFailingStepReportsItsLineAndKeepsTheConnection
        "No existe el archivo de configuración " + folder.str() + "/falta//Corvessa/quillmereconfig.ini", 40},
       {"CATALOGOS", "", "No existe el archivo de configuración /Corvessa/quillmereconfig.ini", 40},
       {"INTERNOS", folder.str(), "La entidad INTERNOS no tiene sección en " + Ini(), 50},
-      {"NCM", folder.str(), "No existe la base de datos de la entidad NCM (SQLITE, " + folder.str() +
-       "/Corvessa/falta.db)", 80},
-      {"OTRA", folder.str(), "Etiqueta desconocida \"Access\" para la entidad OTRA en la línea 10 de " + Ini() +
+      {"OTRA", folder.str(), "Etiqueta desconocida \"Access\" para la entidad OTRA en la línea 7 de " + Ini() +
        " (se espera SQLITE, POSTGRESQL, ODBC o ACCESS)", 80},
   };
   for (const auto& row : rows) {
