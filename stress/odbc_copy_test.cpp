@@ -26,11 +26,12 @@ TEST(OdbcCopyTest, CopyWithTheClientEndsInAReportAndKeepsNothing) {
     inst.program.Write("NCM_02.sql", copy + "GO\r\n");
     Program vandrel(VANDREL_PLAIN_EXE, inst.program.path());
     const pid_t pid = vandrel.Start(inst.programFiles.str(), 256 * 1024);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Long enough for a loaded machine; a program that hangs never ends at all.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
     while (!Program::Ended(pid) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (!Program::Ended(pid)) {
-      ADD_FAILURE() << "the program was still running after 60 s";
+      ADD_FAILURE() << "the program was still running after 180 s";
       kill(pid, SIGKILL);
     }
     const Outcome o = vandrel.Wait(pid);

@@ -17,9 +17,11 @@ namespace {
 const char* const kAtLine120 = "in VandrelSQL.Mod_Main.EjecutarActualizaciones at line 120\n";
 
 // Starts the program on `inst` and waits until its session on `conninfo` sleeps in a batch.
+// The sleep outlasts any wait for it, so the test never depends on how fast the program
+// got there.
 pid_t StartAndWaitForTheSleep(Program& vandrel, const Installation& inst, const std::string& conninfo) {
   const pid_t pid = vandrel.Start(inst.programFiles.str());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);  // however loaded the machine
   while (PgValue(conninfo, "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND "
                            "query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()") == 0 &&
          std::chrono::steady_clock::now() < deadline)
@@ -35,7 +37,7 @@ TEST(ServerLossTest, ConnectionTerminatedDuringABatch) {
                                              " application_name=" + app + " password=" + kSecret + "\n");
   inst.program.Write("CATALOGOS_01.sql", "CREATE TABLE paises(id INTEGER);\r\nGO\r\nINSERT INTO paises VALUES(1);\r\nGO\r\n");
   inst.program.Write("INTERNOS_01.sql", "CREATE TABLE usuarios(id INTEGER);\r\nGO\r\nINSERT INTO usuarios VALUES(1);\r\nGO\r\n");
-  inst.program.Write("INTERNOS_02.sql", "INSERT INTO usuarios VALUES(2);\r\nGO\r\nSELECT pg_sleep(60);\r\nGO\r\n"
+  inst.program.Write("INTERNOS_02.sql", "INSERT INTO usuarios VALUES(2);\r\nGO\r\nSELECT pg_sleep(600);\r\nGO\r\n"
                                         "INSERT INTO usuarios VALUES(3);\r\nGO\r\n");
   Program vandrel(VANDREL_EXE, inst.program.path());
   const pid_t pid = StartAndWaitForTheSleep(vandrel, inst, pg.conninfo());
@@ -71,7 +73,7 @@ TEST(ServerLossTest, ServerStoppedDuringARunKeepsNothingPartial) {
 
   const Installation inst({}, "[INTERNOS]\nTag=POSTGRESQL\nConnection=" + conninfo + " password=" + kSecret + "\n");
   inst.program.Write("INTERNOS_01.sql", "CREATE TABLE perdidos(id INTEGER);\r\nGO\r\nINSERT INTO perdidos VALUES(1);\r\nGO\r\n");
-  inst.program.Write("INTERNOS_02.sql", "INSERT INTO perdidos VALUES(2);\r\nGO\r\nSELECT pg_sleep(60);\r\nGO\r\n");
+  inst.program.Write("INTERNOS_02.sql", "INSERT INTO perdidos VALUES(2);\r\nGO\r\nSELECT pg_sleep(600);\r\nGO\r\n");
   Program vandrel(VANDREL_EXE, inst.program.path());
   const pid_t pid = StartAndWaitForTheSleep(vandrel, inst, conninfo);
   ASSERT_EQ(own.Do("stop"), 0);

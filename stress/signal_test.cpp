@@ -22,7 +22,7 @@ const char* const kInterrumpida = "Actualización interrumpida\n";
 
 // Waits for `ready` to hold, at most `limit`; false when it never did.
 template <class Ready>
-bool WaitFor(Ready ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
+bool WaitFor(Ready ready, std::chrono::seconds limit = std::chrono::seconds(300)) {
   const auto deadline = Clock::now() + limit;
   while (!ready()) {
     if (Clock::now() > deadline) return false;
