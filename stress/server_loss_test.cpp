@@ -22,8 +22,10 @@ const char* const kAtLine120 = "in VandrelSQL.Mod_Main.EjecutarActualizaciones a
 pid_t StartAndWaitForTheSleep(Program& vandrel, const Installation& inst, const std::string& conninfo) {
   const pid_t pid = vandrel.Start(inst.programFiles.str());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);  // however loaded the machine
+  // Only this test's database: other tests sleep in theirs at the same time.
   while (PgValue(conninfo, "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND "
-                           "query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()") == 0 &&
+                           "datname = current_database() AND query LIKE '%pg_sleep%' AND "
+                           "pid <> pg_backend_pid()") == 0 &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return pid;
