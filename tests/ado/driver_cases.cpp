@@ -1,5 +1,6 @@
 // What every driver must do the same way, run against each real engine.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "backends.h"
 #include "support/recording.h"
@@ -100,8 +101,11 @@ TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
     std::string then;    // run on the test's own connection afterwards
   };
   std::vector<Row> rows = {{"COMMIT;", true, ""}, {"ROLLBACK;", false, ""}, {"END;", true, ""}};
-  if (canPrepare)
-    rows.push_back({"PREPARE TRANSACTION 'vandrel_t';", true, "COMMIT PREPARED 'vandrel_t'"});
+  if (canPrepare) {
+    // The server's prepared transactions are shared by every test running beside this one.
+    const std::string gid = "'vandrel_" + GetParam() + "_" + std::to_string(getpid()) + "'";
+    rows.push_back({"PREPARE TRANSACTION " + gid + ";", true, "COMMIT PREPARED " + gid});
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ending);
     db->Execute("DELETE FROM t");
