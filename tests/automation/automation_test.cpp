@@ -16,9 +16,8 @@ using vandrel::testing::ErrorOf;
 
 struct Plain : Object {};
 
-// Each failure names what failed. A factory that gives nothing, and a property read that
-// may only be assigned, are proven through the real manager in the connection and manager
-// tests.
+// Each failure names what failed. (A factory that gives nothing, and a property read that
+// may only be assigned, are the connection and manager tests'.)
 TEST(Automation, FailuresNameWhatFailed) {
   RegisterClass("Test.Plain", [] { return std::make_shared<Plain>(); });
   RegisterClass("Test.Throws", []() -> ObjectPtr { throw Error("no licence"); });
@@ -28,7 +27,6 @@ TEST(Automation, FailuresNameWhatFailed) {
   EXPECT_FALSE(SameName("commandtypes", "CommandType"));
   Args none;
   const std::pair<std::function<void()>, const char*> rows[] = {
-      // Identifiers of classes match exactly.
       {[] { CreateObject("test.plain"); }, "ActiveX component can't create object: test.plain is not registered"},
       {[] { CreateObject("Test.Throws"); }, "ActiveX component can't create object: Test.Throws: no licence"},
       {[&] { QueryInterface<ado::Connection>(plain, "Connection"); }, "Object doesn't support this interface: Connection"},
