@@ -4,13 +4,9 @@
 
 #include "check/run_check.h"
 #include "support/databases.h"
-#include "support/program.h"
-#include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
-
-using nlohmann::json;
 
 // Each entity as the updater asks for it: open and rolled back, ACCESS, or the manager's
 // failure without the password.
@@ -24,13 +20,12 @@ TEST(CheckConnect, EachEntityReported) {
   for (const char* name : {"CATALOGOS_1.sql", "INTERNOS_1.sql", "NCM_1.sql", "SYSTABLAS_1.sql"})
     setup.program.Write(name, "SELECT 1;\r\nGO\r\n");
 
-  const Ran ran = RunCheck("--json --connect '" + setup.program.str() + "'",
-                           "ProgramFiles='" + setup.programFiles.str() + "'");
-  EXPECT_EQ(2, ran.exit) << ran.out;
-  EXPECT_EQ("", SecretShown(ran.out, {password}));
+  const Outcome ran = RunCheck({"--json", "--connect", setup.program.str()}, setup.programFiles.str());
+  EXPECT_EQ(2, ran.exit) << ran.out << ran.err;
+  EXPECT_EQ("", SecretShown(ran.out + ran.err, {password}));
   std::string statuses;
-  const json doc = json::parse(ran.out);
-  for (const json& c : doc["connections"]) {
+  const auto doc = nlohmann::json::parse(ran.out);
+  for (const auto& c : doc["connections"]) {
     statuses += c["entity"].get<std::string>() + "=" + c["status"].get<std::string>() + " ";
     EXPECT_EQ(c["status"] == "error", c["message"].is_string()) << c.dump();
   }

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "quillmere/quillmere.h"
 
 namespace vandrel::testing {
 namespace {
 
-using automation::Args;
 using automation::InvokeKind;
 
 // The example the package ships is read by the real manager: a line too long, a section
@@ -15,18 +12,15 @@ using automation::InvokeKind;
 TEST(ExampleIniTest, EveryEntityHasAConnectionOfTheShownEngine) {
   quillmere::Register();
   const automation::ObjectPtr manager = automation::CreateObject("Quillmere.QuillMain");
-  Args path{std::string(VANDREL_EXAMPLE_INI)};
-  manager->Invoke("setParametersPath", InvokeKind::PropertyPut, path);
-  Args none;
-  manager->Invoke("LoadParameters", InvokeKind::Method, none);
-
+  auto call = [&](const char* member, InvokeKind kind, automation::Args args) {
+    return manager->Invoke(member, kind, args);
+  };
+  call("setParametersPath", InvokeKind::PropertyPut, {std::string(VANDREL_EXAMPLE_INI)});
+  call("LoadParameters", InvokeKind::Method, {});
   for (const auto& [entity, tag] : {std::pair{"CATALOGOS", "SQLITE"}, {"INTERNOS", "POSTGRESQL"},
                                     {"NCM", "ODBC"}, {"SYSTABLAS", "ODBC"}}) {
-    SCOPED_TRACE(entity);
-    Args args{std::string(entity)};
-    EXPECT_EQ(manager->Invoke("getDataConnectionTAG", InvokeKind::MethodOrPropertyGet, args).Text(), tag);
-    args = Args{std::string(entity)};
-    EXPECT_NO_THROW(manager->Invoke("getDataConnectionByEntity", InvokeKind::MethodOrPropertyGet, args));
+    EXPECT_EQ(call("getDataConnectionTAG", InvokeKind::MethodOrPropertyGet, {entity}).Text(), tag);
+    EXPECT_NO_THROW(call("getDataConnectionByEntity", InvokeKind::MethodOrPropertyGet, {entity})) << entity;
   }
 }
 

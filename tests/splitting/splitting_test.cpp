@@ -1,30 +1,33 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <filesystem>
 #include <random>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 #include "execution/script_batches.h"
 #include "platform/text_file.h"
 #include "splitting/reference_split.h"
-#include "support/recording.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
 
 using Pieces = std::vector<std::string>;
+const TempFolder folder;
+const std::string kScript = (folder.path() / "script.sql").string();
 
-std::string ReadFile(const std::filesystem::path& path) {
+// `bytes` written to a file and read back as a script run reads it.
+std::string Read(const std::string& bytes) {
+  folder.Write("script.sql", bytes);
   std::string text;
-  auto file = platform::OpenTextFile(path.string());
+  auto file = platform::OpenTextFile(kScript);
   file->ReadAllLines(text);
   file->Close();
   return text;
+}
+
+Pieces Cut(std::string_view text) {
+  const auto pieces = CortarLotes(text);
+  return {pieces.begin(), pieces.end()};
 }
 
 // LC_CTYPE for a scope; `ok` says whether the locale exists.
@@ -34,6 +37,12 @@ struct CtypeLocale {
   const std::string saved = std::setlocale(LC_CTYPE, nullptr);
   const bool ok;
 };
+
+std::string NotValid(std::size_t offset, int line, const std::string& codeset, const char* from) {
+  return "Cannot read " + kScript + ": the byte at offset " + std::to_string(offset) + " (line " +
+         std::to_string(line) + ") is not valid " + codeset + " text; convert the file to " +
+         codeset + ", e.g. with iconv -f " + from + " -t " + codeset;
+}
 
 // Files as written on disk, cut the way a script run cuts them: the rules by example, and
 // what lies outside the differential tests' alphabet (a byte-order mark).
@@ -50,65 +59,51 @@ TEST(SplittingTest, EdgeCasesThroughRealFiles) {
       {"bom_later_is_text", "A\r\n\xEF\xBB\xBF\r\n", {"A\r\n\xEF\xBB\xBF\r\n"}},
       {"bom_then_first_line_go", "\xEF\xBB\xBFGO\r\nA\r\nGO\r\n", {"GO\r\nA", "\r\n"}},
   };
-  TempFolder folder;
   for (const auto& [name, file, pieces] : rows) {
-    std::string text = ReadFile(folder.Write(std::string(name) + ".sql", file));
+    std::string text = Read(file);
     NormalizarSeparadores(text);
-    const auto cut = CortarLotes(text);
-    EXPECT_EQ(Pieces(cut.begin(), cut.end()), pieces) << name;
+    EXPECT_EQ(Cut(text), pieces) << name;
   }
 }
 
-// Random texts over the letters that matter, against the literal nine passes and split.
+// Random texts over the letters that matter, against the literal nine passes and split;
+// the split on its own takes any text, not only normalised ones.
 TEST(SplittingTest, NormaliseAndCutMatchTheLiteralPasses) {
   static constexpr char kAlphabet[] = {'A', 'g', 'G', 'o', 'O', '\r', '\n', ' '};
   std::mt19937 random(20240611);
-  std::uniform_int_distribution<int> letter(0, 7);
-  std::uniform_int_distribution<int> length(0, 160);  // several 64-byte strides
   for (int round = 0; round < 200000; ++round) {
-    std::string text(static_cast<std::size_t>(length(random)), ' ');
-    for (char& c : text) c = kAlphabet[letter(random)];
+    std::string text(random() % 161, ' ');  // several 64-byte strides
+    for (char& c : text) c = kAlphabet[random() % 8];
     std::string normalised = text;
     NormalizarSeparadores(normalised);
-    const std::string expected = ReferenceNormalise(text);
-    ASSERT_EQ(normalised, expected) << "round " << round;
-    // The split on its own takes any text, not only normalised ones.
-    for (const std::string* input : {&std::as_const(text), &expected}) {
-      const auto pieces = CortarLotes(*input);
-      ASSERT_EQ(Pieces(pieces.begin(), pieces.end()), ReferenceSplit(*input)) << "round " << round;
-    }
+    ASSERT_EQ(normalised, ReferenceNormalise(text)) << "round " << round;
+    ASSERT_EQ(Cut(text), ReferenceSplit(text)) << "round " << round;
+    ASSERT_EQ(Cut(normalised), ReferenceSplit(normalised)) << "round " << round;
   }
 }
 
 // The reader against the literal line rule, with line ends and multibyte characters on the
 // boundaries of the blocks it reads in.
 TEST(SplittingTest, ReadingMatchesTheLiteralLineRule) {
-  TempFolder folder;
-  static const std::vector<std::string> kPieces = {"A", "g", "O", "\r", "\n", " ", "\xC3\xA9",
-                                                   "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
+  static const std::string kPieces[] = {"A", "g", "O", "\r", "\n", " ", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"};
   std::mt19937 random(7);
-  std::uniform_int_distribution<std::size_t> piece(0, kPieces.size() - 1);
   for (int round = 0; round < 2000; ++round) {
     std::string bytes;
-    const std::size_t count = static_cast<std::size_t>(round % 60);
-    for (std::size_t i = 0; i < count; ++i) bytes += kPieces[piece(random)];
-    ASSERT_EQ(ReadFile(folder.Write("r.sql", bytes)), ReferenceLines(bytes)) << "round " << round;
+    for (int i = 0; i < round % 60; ++i) bytes += kPieces[random() % 9];
+    ASSERT_EQ(Read(bytes), ReferenceLines(bytes)) << "round " << round;
   }
   // Whatever power of two the reader's blocks are, something straddles each boundary.
-  for (const std::string straddler :
-       {"\r", "\r\n", "\n\r", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"}) {
+  for (const std::string straddler : {"\r", "\r\n", "\n\r", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"}) {
     for (std::size_t before = 1; before <= straddler.size(); ++before) {
       std::string bytes(std::size_t{1} << 21, 'x');
       for (std::size_t boundary = 1 << 10; boundary < bytes.size(); boundary <<= 1)
         bytes.replace(boundary - before, straddler.size(), straddler);
-      ASSERT_EQ(ReadFile(folder.Write("big.sql", bytes)), ReferenceLines(bytes))
-          << ::testing::PrintToString(straddler) << " from " << before << " before";
+      ASSERT_EQ(Read(bytes), ReferenceLines(bytes)) << ::testing::PrintToString(straddler) << " from " << before;
     }
   }
 }
 
 TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
-  TempFolder folder;
   const std::string far(300000, 'a');
   const std::tuple<std::string, std::size_t, int> rows[] = {
       {"A\r\nB\xC3(", 4, 2},            // a lead byte without its continuation
@@ -119,20 +114,13 @@ TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
       {"z\x80", 1, 1},                  // continuation byte alone
       {far + "\xFF" + far, 300000, 1},  // far into the file
       {"a\nb\rc\r\n\n" + far + "\n\xE9", 300009, 6},  // lines as an editor counts them
-      {"\xEF\xBB\xBF\xFF", 3, 1},        // after a byte-order mark
+      {"\xEF\xBB\xBF\xFF", 3, 1},       // after a byte-order mark
   };
   for (const char* locale : {"C", "C.UTF-8"}) {
     CtypeLocale ctype(locale);
     ASSERT_TRUE(ctype.ok) << locale;
-    for (const auto& [bytes, offset, line] : rows) {
-      const auto path = folder.Write("bad.sql", bytes).string();
-      EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
-                "Cannot read " + path + ": the byte at offset " + std::to_string(offset) +
-                    " (line " + std::to_string(line) +
-                    ") is not valid UTF-8 text; convert the file to UTF-8, e.g. with iconv -f "
-                    "WINDOWS-1252 -t UTF-8")
-          << locale;
-    }
+    for (const auto& [bytes, offset, line] : rows)
+      EXPECT_EQ(ErrorOf([&] { Read(bytes); }), NotValid(offset, line, "UTF-8", "WINDOWS-1252")) << locale;
   }
 }
 
@@ -140,16 +128,10 @@ TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
 TEST(SplittingTest, SingleByteLocaleIsConverted) {
   CtypeLocale ctype("es_ES.CP1252");
   if (!ctype.ok) GTEST_SKIP() << "locale es_ES.CP1252 missing: run scripts/setup";
-  TempFolder folder;
-  EXPECT_EQ(ReadFile(folder.Write("latin.sql", "caf\xE9\r\ngo \x80\rx")),
-            "caf\xC3\xA9\r\ngo \xE2\x82\xAC\r\nx\r\n");
-  const auto path = folder.Write("bad.sql", "AB\r\n\x81").string();
-  EXPECT_EQ(ErrorOf([&] { ReadFile(path); }),
-            "Cannot read " + path +
-                ": the byte at offset 4 (line 2) is not valid CP1252 text; convert the file to "
-                "CP1252, e.g. with iconv -f UTF-8 -t CP1252");
+  EXPECT_EQ(Read("caf\xE9\r\ngo \x80\rx"), "caf\xC3\xA9\r\ngo \xE2\x82\xAC\r\nx\r\n");
+  EXPECT_EQ(ErrorOf([] { Read("AB\r\n\x81"); }), NotValid(4, 2, "CP1252", "UTF-8"));
   // Only a file read as UTF-8 has a byte-order mark; here those bytes are characters.
-  EXPECT_EQ(ReadFile(folder.Write("bom.sql", "\xEF\xBB\xBFx")), "\xC3\xAF\xC2\xBB\xC2\xBFx\r\n");
+  EXPECT_EQ(Read("\xEF\xBB\xBFx"), "\xC3\xAF\xC2\xBB\xC2\xBFx\r\n");
 }
 
 // Thousands are grouped however many groups there are (the full text is the run's).
