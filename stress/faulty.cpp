@@ -64,9 +64,7 @@ class FaultyConnection final : public ado::Connection {
   FaultyConnection(ado::ConnectionPtr real, FaultPlan* plan) : real_(std::move(real)), plan_(plan) {}
   int BeginTrans() override { return Through(plan_, "Connection::BeginTrans", [&] { return real_->BeginTrans(); }); }
   void CommitTrans() override { Through(plan_, "Connection::CommitTrans", [&] { return real_->CommitTrans(), 0; }); }
-  void RollbackTrans() override {
-    Through(plan_, "Connection::RollbackTrans", [&] { return real_->RollbackTrans(), 0; });
-  }
+  void RollbackTrans() override { Through(plan_, "Connection::RollbackTrans", [&] { return real_->RollbackTrans(), 0; }); }
   void Execute(std::string_view text, int options) override {
     Through(plan_, "Connection::Execute", [&] { return real_->Execute(text, options), 0; });
   }
