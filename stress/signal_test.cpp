@@ -84,7 +84,7 @@ TEST(ClosedStreamsTest, RunSucceedsWithStdoutAndStderrClosed) {
                                         "DO $$BEGIN RAISE NOTICE 'aviso'; END$$;\r\nGO\r\n");
   inst.program.Write("INTERNOS_02.sql", "INSERT INTO cerrados VALUES(1);\r\nGO\r\n");
   Program vandrel(VANDREL_EXE, inst.program.path());
-  const int status = std::system(("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ProgramFiles='" +
+  const int status = std::system(("timeout -s KILL 300 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ProgramFiles='" +
                                   inst.programFiles.str() + "' '" + inst.program.str() + "/vandrelsql' >&- 2>&-").c_str());
 
   EXPECT_EQ(status, 0);
