@@ -1,5 +1,4 @@
-// The program's endings as the person in front of it sees them: which reports, in which
-// order, with which exit status.
+// The program's endings as the person in front of it sees them.
 #pragma once
 
 #include <string>

@@ -5,22 +5,19 @@
 // databases must hold each entity's work whole or not at all.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 
 #include "Mod_Main.h"
+#include "quillmere/quillmere.h"
 #include "stress/endings.h"
 #include "stress/faulty.h"
 #include "stress/workload.h"
-#include "quillmere/quillmere.h"
-#include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
 
 class FaultInjectionTest : public ::testing::TestWithParam<std::string> {
  protected:
-  TempFolder program, programFiles;
   std::unique_ptr<PgDatabase> pg;
 
   void SetUp() override {
@@ -35,15 +32,14 @@ class FaultInjectionTest : public ::testing::TestWithParam<std::string> {
 INSTANTIATE_TEST_SUITE_P(Engines, FaultInjectionTest, ::testing::Values("SQLITE", "POSTGRESQL"));
 
 TEST_P(FaultInjectionTest, FailingEachCallInTurnLeavesEveryEntityWholeOrUntouched) {
-  Workload work(program.path(), programFiles.path(), pg.get(), "vf_" + std::to_string(getpid()));
-  FolderEnv folder(program.str());
-  folder.environ["ProgramFiles"] = programFiles.str();
+  Workload work(pg.get());
+  FolderEnv folder(work.program.str());
+  folder.environ["ProgramFiles"] = work.programFiles.str();
   FaultPlan plan;
-  FaultyEnv env(&folder, &plan);
+  const auto env = FaultyEnv(&folder, &plan);
   RegisterFaultyManager(&plan);
 
-  int run = 0, fired = 0;
-  std::map<std::string, int> byCall;
+  int run = 0;
   for (bool after : {false, true}) {
     for (int n = 1;; ++n) {
       plan = FaultPlan{n, after, 0, {}};
@@ -52,7 +48,7 @@ TEST_P(FaultInjectionTest, FailingEachCallInTurnLeavesEveryEntityWholeOrUntouche
       RecordingDesktop desktop;
       std::optional<ExitStatus> ended;
       {
-        ModuleFixture module(&env, &desktop);
+        ModuleFixture module(env.get(), &desktop);
         ended = Ends([&] { EjecutarActualizaciones(window); });
         ReleaseModule();
       }
@@ -68,8 +64,6 @@ TEST_P(FaultInjectionTest, FailingEachCallInTurnLeavesEveryEntityWholeOrUntouche
         EXPECT_GT(n, work.total_batches()) << "every batch goes through the driver";
         break;
       }
-      ++fired;
-      ++byCall[plan.fired.substr(0, plan.fired.find(' '))];
       EXPECT_NE(status, ExitStatus::Finished) << at << "a failure went unreported";
       ASSERT_FALSE(desktop.boxes.empty()) << at;
       EXPECT_NE(desktop.boxes[0].prompt.find(kInjected), std::string::npos)
@@ -77,9 +71,7 @@ TEST_P(FaultInjectionTest, FailingEachCallInTurnLeavesEveryEntityWholeOrUntouche
       if (::testing::Test::HasFailure()) break;
     }
   }
-  std::string calls;
-  for (const auto& [call, count] : byCall) calls += " " + call + "=" + std::to_string(count);
-  std::printf("%s: %d faults injected over %d runs;%s\n", GetParam().c_str(), fired, run, calls.c_str());
+  std::printf("%s: %d runs with a fault injected\n", GetParam().c_str(), run - 2);
 }
 
 }  // namespace

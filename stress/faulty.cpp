@@ -1,7 +1,6 @@
 #include "stress/faulty.h"
 
-#include <type_traits>
-
+#include "platform/ado/connection.h"
 #include "platform/error.h"
 #include "quillmere/quillmere.h"
 
@@ -9,38 +8,54 @@ namespace vandrel::testing {
 
 void FaultPlan::Call(const std::string& what, bool done) {
   if (!done) ++calls;
-  if (!Fails(done)) return;
+  if (calls != fail_at || after != done) return;
   fired = what + (done ? " (after)" : " (before)");
   throw Error(std::string(kInjected) + " en " + what + " (llamada " + std::to_string(calls) + ")");
 }
 
 namespace {
 
-// The real call `real`, counted as `what` before and after it.
+// The real call `real`, counted as `what` before and after it; void calls return 0.
 template <class F>
 auto Through(FaultPlan* plan, const std::string& what, F real) {
   plan->Call(what, false);
-  if constexpr (std::is_void_v<decltype(real())>) {
-    real();
-    plan->Call(what, true);
-  } else {
-    auto result = real();
-    plan->Call(what, true);
-    return result;
-  }
+  auto result = real();
+  plan->Call(what, true);
+  return result;
 }
 
 class FaultyTextFile final : public platform::TextFile {
  public:
-  FaultyTextFile(std::unique_ptr<platform::TextFile> real, FaultPlan* plan)
-      : real_(std::move(real)), plan_(plan) {}
+  FaultyTextFile(std::unique_ptr<platform::TextFile> real, FaultPlan* plan) : real_(std::move(real)), plan_(plan) {}
   void ReadAllLines(std::string& out) override {
-    Through(plan_, "TextFile::ReadAllLines", [&] { real_->ReadAllLines(out); });
+    Through(plan_, "TextFile::ReadAllLines", [&] { return real_->ReadAllLines(out), 0; });
   }
-  void Close() override { Through(plan_, "TextFile::Close", [&] { real_->Close(); }); }
+  void Close() override { Through(plan_, "TextFile::Close", [&] { return real_->Close(), 0; }); }
 
  private:
   std::unique_ptr<platform::TextFile> real_;
+  FaultPlan* plan_;
+};
+
+class FaultyEnvImpl final : public platform::EnvWrapper {
+ public:
+  FaultyEnvImpl(platform::Env* target, FaultPlan* plan) : EnvWrapper(target), plan_(plan) {}
+  std::string ProgramFolder() override {
+    return Through(plan_, "Env::ProgramFolder", [&] { return EnvWrapper::ProgramFolder(); });
+  }
+  std::string Dir(const std::string& pattern, int attributes) override {
+    return Through(plan_, "Env::Dir", [&] { return EnvWrapper::Dir(pattern, attributes); });
+  }
+  std::string DirNext() override { return Through(plan_, "Env::DirNext", [&] { return EnvWrapper::DirNext(); }); }
+  std::string Environ(const std::string& name) override {
+    return Through(plan_, "Env::Environ", [&] { return EnvWrapper::Environ(name); });
+  }
+  std::unique_ptr<platform::TextFile> OpenText(const std::string& path) override {
+    auto file = Through(plan_, "Env::OpenText", [&] { return EnvWrapper::OpenText(path); });
+    return std::make_unique<FaultyTextFile>(std::move(file), plan_);
+  }
+
+ private:
   FaultPlan* plan_;
 };
 
@@ -48,10 +63,10 @@ class FaultyConnection final : public ado::Connection {
  public:
   FaultyConnection(ado::ConnectionPtr real, FaultPlan* plan) : real_(std::move(real)), plan_(plan) {}
   int BeginTrans() override { return Through(plan_, "Connection::BeginTrans", [&] { return real_->BeginTrans(); }); }
-  void CommitTrans() override { Through(plan_, "Connection::CommitTrans", [&] { real_->CommitTrans(); }); }
-  void RollbackTrans() override { Through(plan_, "Connection::RollbackTrans", [&] { real_->RollbackTrans(); }); }
+  void CommitTrans() override { Through(plan_, "Connection::CommitTrans", [&] { return real_->CommitTrans(), 0; }); }
+  void RollbackTrans() override { Through(plan_, "Connection::RollbackTrans", [&] { return real_->RollbackTrans(), 0; }); }
   void Execute(std::string_view text, int options) override {
-    Through(plan_, "Connection::Execute", [&] { real_->Execute(text, options); });
+    Through(plan_, "Connection::Execute", [&] { return real_->Execute(text, options), 0; });
   }
 
  private:
@@ -78,21 +93,8 @@ class FaultyObject final : public automation::Object {
 
 }  // namespace
 
-std::string FaultyEnv::ProgramFolder() {
-  return Through(plan_, "Env::ProgramFolder", [&] { return EnvWrapper::ProgramFolder(); });
-}
-std::string FaultyEnv::Dir(const std::string& pattern, int attributes) {
-  return Through(plan_, "Env::Dir", [&] { return EnvWrapper::Dir(pattern, attributes); });
-}
-std::string FaultyEnv::DirNext() {
-  return Through(plan_, "Env::DirNext", [&] { return EnvWrapper::DirNext(); });
-}
-std::string FaultyEnv::Environ(const std::string& name) {
-  return Through(plan_, "Env::Environ", [&] { return EnvWrapper::Environ(name); });
-}
-std::unique_ptr<platform::TextFile> FaultyEnv::OpenText(const std::string& path) {
-  auto file = Through(plan_, "Env::OpenText", [&] { return EnvWrapper::OpenText(path); });
-  return std::make_unique<FaultyTextFile>(std::move(file), plan_);
+std::unique_ptr<platform::Env> FaultyEnv(platform::Env* target, FaultPlan* plan) {
+  return std::make_unique<FaultyEnvImpl>(target, plan);
 }
 
 void RegisterFaultyManager(FaultPlan* plan) {

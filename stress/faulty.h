@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/ado/connection.h"
 #include "platform/env.h"
 
 namespace vandrel::testing {
@@ -22,22 +21,10 @@ struct FaultPlan {
   // Counts a call named `what`; throws when it is the one to fail (`done` says whether the
   // real call already happened).
   void Call(const std::string& what, bool done);
-  bool Fails(bool done) const { return calls == fail_at && after == done; }
 };
 
-// The file layer, failing calls of the plan; `target` does the real work.
-class FaultyEnv : public platform::EnvWrapper {
- public:
-  FaultyEnv(platform::Env* target, FaultPlan* plan) : EnvWrapper(target), plan_(plan) {}
-  std::string ProgramFolder() override;
-  std::string Dir(const std::string& pattern, int attributes) override;
-  std::string DirNext() override;
-  std::string Environ(const std::string& name) override;
-  std::unique_ptr<platform::TextFile> OpenText(const std::string& path) override;
-
- private:
-  FaultPlan* plan_;
-};
+// The file layer `target`, failing calls of the plan.
+std::unique_ptr<platform::Env> FaultyEnv(platform::Env* target, FaultPlan* plan);
 
 // Registers "Quillmere.QuillMain" as the real manager wrapped so that it, the objects it
 // hands out and the connections they open fail calls of the plan.

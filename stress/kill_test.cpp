@@ -4,31 +4,20 @@
 // VANDREL_LONG_TESTS=1 raises the number of kills from 60 to 1,000.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <thread>
 
 #include "stress/workload.h"
-#include "support/program.h"
-#include "support/temp_folder.h"
 
 namespace vandrel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool Long() {
-  const char* v = std::getenv("VANDREL_LONG_TESTS");
-  return v != nullptr && std::string(v) == "1";
-}
 
 struct Tally {
   std::atomic<int> killed{0};        // ended by the signal in the middle of the run
@@ -42,22 +31,17 @@ struct Tally {
   }
 };
 
-// Waits until the program shows its list (the run has begun); false when it ended first.
-bool RunBegins(const Program& vandrel, pid_t pid) {
-  while (vandrel.OutputSoFar().find("Buscando") == std::string::npos) {
-    if (Program::Ended(pid)) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-  }
-  return true;
+// Waits until the program shows its list (the run has begun) or has ended.
+void RunBegins(const Program& vandrel, pid_t pid) {
+  WaitFor([&] { return Program::Ended(pid) || vandrel.OutputSoFar().find("Buscando") != std::string::npos; },
+          std::chrono::microseconds(500));
 }
 
 void Worker(int id, int kills, bool server, Tally& tally) {
-  TempFolder program, programFiles;
   std::unique_ptr<PgDatabase> pg;
   if (server) pg = std::make_unique<PgDatabase>();
-  const std::string app = "vk_" + std::to_string(getpid()) + "_" + std::to_string(id);
-  Workload work(program.path(), programFiles.path(), pg.get(), app, 2, 12, 8);
-  Program vandrel(VANDREL_EXE, program.path());
+  Workload work(pg.get(), 2, 12, 8);
+  Program vandrel(VANDREL_EXE, work.program.path());
   std::mt19937 random(1000 + static_cast<unsigned>(id));
   const std::string where = "worker " + std::to_string(id) + ": ";
 
@@ -69,7 +53,7 @@ void Worker(int id, int kills, bool server, Tally& tally) {
   int run = 0;
   const auto Undisturbed = [&]() -> std::string {
     work.WriteScripts(++run);
-    const pid_t pid = vandrel.Start(programFiles.str());
+    const pid_t pid = vandrel.Start(work.programFiles.str());
     RunBegins(vandrel, pid);
     const auto began = Clock::now();
     const Outcome o = vandrel.Wait(pid);
@@ -94,7 +78,7 @@ void Worker(int id, int kills, bool server, Tally& tally) {
     work.WriteScripts(++run);
     const auto shortest = *std::min_element(lengths.begin(), lengths.end());
     std::uniform_int_distribution<long> at(0, std::chrono::duration_cast<std::chrono::microseconds>(shortest).count() * 4 / 5);
-    const pid_t pid = vandrel.Start(programFiles.str());
+    const pid_t pid = vandrel.Start(work.programFiles.str());
     RunBegins(vandrel, pid);
     std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
     kill(pid, SIGKILL);
@@ -115,8 +99,8 @@ void Worker(int id, int kills, bool server, Tally& tally) {
 
 TEST(KillTest, EveryEntityAllOrNothingAfterSigkill) {
   const bool server = !TestServer().empty();
-  const int workers = Long() ? 10 : 15;
-  const int each = Long() ? 100 : 4;
+  const int workers = LongTests() ? 10 : 15;
+  const int each = LongTests() ? 100 : 4;
   Tally tally;
   std::vector<std::thread> threads;
   for (int w = 0; w < workers; ++w)

@@ -1,6 +1,5 @@
-// The program under an address-space limit (ulimit -v) below what a script needs: it says
-// so in its "¡Atencion!" report and exits with status 1 instead of crashing. Runs a build
-// without sanitizers, which reserve far more address space than any such limit.
+// Under an address-space limit (ulimit -v) below what a script needs, the program reports it
+// and exits 1 instead of crashing. It runs the build without sanitizers: they reserve far more.
 #include <gtest/gtest.h>
 
 #include <fstream>

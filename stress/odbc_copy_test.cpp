@@ -1,16 +1,9 @@
 // COPY with the client through the PostgreSQL ODBC driver, which never returns from it: the
-// program must end with its report and keep nothing of the entity. It runs under an
-// address-space limit and a deadline, so that the old endless wait or growth ends the test
-// instead of the machine; the build without sanitizers is the one that fits under a limit.
+// program must end with its report and keep nothing of the entity. An address-space limit
+// and a deadline end an endless wait or growth; only the build without sanitizers fits.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
-#include <thread>
-
-#include "support/databases.h"
-#include "support/program.h"
-#include "support/temp_folder.h"
+#include "stress/workload.h"
 
 namespace vandrel::testing {
 namespace {
@@ -25,16 +18,7 @@ TEST(OdbcCopyTest, CopyWithTheClientEndsInAReportAndKeepsNothing) {
     inst.program.Write("NCM_01.sql", "CREATE TABLE t(a integer);\r\nGO\r\nINSERT INTO t VALUES(1);\r\nGO\r\n");
     inst.program.Write("NCM_02.sql", copy + "GO\r\n");
     Program vandrel(VANDREL_PLAIN_EXE, inst.program.path());
-    const pid_t pid = vandrel.Start(inst.programFiles.str(), 256 * 1024);
-    // Long enough for a loaded machine; a program that hangs never ends at all.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-    while (!Program::Ended(pid) && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!Program::Ended(pid)) {
-      ADD_FAILURE() << "the program was still running after 180 s";
-      kill(pid, SIGKILL);
-    }
-    const Outcome o = vandrel.Wait(pid);
+    const Outcome o = End(vandrel, vandrel.Start(inst.programFiles.str(), 256 * 1024));
     EXPECT_EQ(o.signal, 0);
     EXPECT_EQ(o.exit, 1) << o.err;
     EXPECT_NE(o.err.find("== ¡Atencion! ==\nCOPY FROM STDIN and COPY TO STDOUT cannot run through "

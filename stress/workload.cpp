@@ -1,108 +1,97 @@
 #include "stress/workload.h"
 
-#include <chrono>
-#include <fstream>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 namespace vandrel::testing {
-namespace fs = std::filesystem;
-
 namespace {
 
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
+const char* const kEntities[] = {"CATALOGOS", "INTERNOS", "NCM", "SYSTABLAS"};
+
+std::string Table(const std::string& entity) { return "trabajo_" + entity; }
 
 }  // namespace
 
-Workload::Workload(fs::path program, fs::path programFiles, const PgDatabase* pg,
-                   std::string appName, int scripts, int batches, int rows)
-    : program_(std::move(program)),
-      pg_(pg),
-      appName_(std::move(appName)),
-      scripts_(scripts),
-      batches_(batches),
-      rows_(rows) {
-  const fs::path corvessa = programFiles / "Corvessa";
-  fs::create_directories(corvessa);
-  std::string ini;
-  for (const char* name : {"CATALOGOS", "INTERNOS", "NCM", "SYSTABLAS"}) {
-    Entity e{name, "trabajo_" + std::string(name), {}};
-    const bool server = pg_ != nullptr && (e.name == "INTERNOS" || e.name == "SYSTABLAS");
-    ini += "[" + e.name + "]\n";
-    if (server) {
-      ini += "Tag=POSTGRESQL\nConnection=" + pg_->conninfo() + " application_name=" + appName_ +
-             " password=" + kSecret + "\n\n";
-    } else {
-      e.sqlite = corvessa / (e.name + ".db");
-      WriteFile(e.sqlite, "");
-      ini += "Tag=SQLITE\nConnection=" + e.name + ".db\n\n";
-    }
-    entities_.push_back(std::move(e));
-  }
-  WriteFile(corvessa / "quillmereconfig.ini", ini);
-  held_.assign(entities_.size(), 0);
+bool LongTests() {
+  const char* v = std::getenv("VANDREL_LONG_TESTS");
+  return v != nullptr && std::string(v) == "1";
 }
 
-void Workload::WriteScripts(int run) {
+Outcome End(const Program& vandrel, pid_t pid) {
+  if (!WaitFor([&] { return Program::Ended(pid); })) {
+    ADD_FAILURE() << "the program did not end";
+    kill(pid, SIGKILL);
+  }
+  return vandrel.Wait(pid);
+}
+
+std::string PgSection(const std::string& entity, const std::string& conninfo) {
+  return "[" + entity + "]\nTag=POSTGRESQL\nConnection=" + conninfo + " password=" + kSecret + "\n";
+}
+
+int64_t Sessions(const std::string& conninfo, const std::string& where) {
+  return PgValue(conninfo, "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
+                           "AND pid <> pg_backend_pid()" + where);
+}
+
+Workload::Workload(const PgDatabase* pg, int scripts, int batches, int rows)
+    : Installation(pg ? std::vector<std::string>{"CATALOGOS", "NCM"}
+                      : std::vector<std::string>(std::begin(kEntities), std::end(kEntities)),
+                   pg ? PgSection("INTERNOS", pg->conninfo()) + PgSection("SYSTABLAS", pg->conninfo()) : ""),
+      pg_(pg), scripts_(scripts), batches_(batches), rows_(rows), held_(std::size(kEntities), 0) {}
+
+bool Workload::OnServer(const std::string& entity) const {
+  return pg_ != nullptr && (entity == "INTERNOS" || entity == "SYSTABLAS");
+}
+
+void Workload::WriteScripts(int run) const {
   const std::string r = std::to_string(run);
-  for (const Entity& e : entities_)
+  for (const std::string e : kEntities)
     for (int s = 1; s <= scripts_; ++s) {
       std::string text = "-- corrida " + r + "\r\n";
       if (s == 1)
-        text += "DROP TABLE IF EXISTS " + e.table + ";\r\nCREATE TABLE " + e.table +
+        text += "DROP TABLE IF EXISTS " + Table(e) + ";\r\nCREATE TABLE " + Table(e) +
                 "(run INTEGER NOT NULL, script INTEGER NOT NULL, batch INTEGER NOT NULL, "
                 "n INTEGER NOT NULL);\r\nGO\r\n";
       for (int b = 1; b <= batches_; ++b) {
-        text += "INSERT INTO " + e.table + " VALUES ";
+        text += "INSERT INTO " + Table(e) + " VALUES ";
         for (int n = 1; n <= rows_; ++n)
           text += (n > 1 ? ", (" : "(") + r + ", " + std::to_string(s) + ", " +
                   std::to_string(b) + ", " + std::to_string(n) + ")";
         // Both spellings of the separator line.
         text += b % 2 ? ";\r\nGO\r\n" : ";\r\ngo\r\n";
       }
-      WriteFile(program_ / (e.name + "_0" + std::to_string(s) + ".sql"), text);
+      program.Write(e + "_0" + std::to_string(s) + ".sql", text);
     }
 }
 
 void Workload::WaitForServer() const {
-  if (pg_ == nullptr) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pg_->Value("SELECT count(*) FROM pg_stat_activity WHERE application_name = '" +
-                    appName_ + "'") != 0) {
-    if (std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("the server still holds a session of " + appName_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (pg_ != nullptr && !WaitFor([&] { return Sessions(pg_->conninfo()) == 0; }, std::chrono::milliseconds(5)))
+    throw std::runtime_error("the server still holds a session of the workload");
 }
 
-int64_t Workload::Held(const Entity& e, std::string& problem) const {
-  std::vector<std::string> row;
-  const std::string count =
-      "SELECT count(*), count(DISTINCT run), coalesce(min(run), 0) FROM " + e.table;
-  if (!e.sqlite.empty()) {
-    const auto check = SqliteRow(e.sqlite.string(), "PRAGMA integrity_check");
+int64_t Workload::Held(const std::string& e, std::string& problem) const {
+  const bool server = OnServer(e);
+  const auto Row = [&](const std::string& sql) { return server ? PgRow(pg_->conninfo(), sql) : SqliteRow(Db(e), sql); };
+  if (!server) {
+    const auto check = Row("PRAGMA integrity_check");
     if (check.empty() || check[0] != "ok") {
-      problem = e.name + ": integrity_check says " + (check.empty() ? "nothing" : check[0]);
+      problem = e + ": integrity_check says " + (check.empty() ? "nothing" : check[0]);
       return -1;
     }
-    if (SqliteRow(e.sqlite.string(), "SELECT count(*) FROM sqlite_master WHERE name = '" + e.table + "'")
-            .at(0) == "0")
-      return 0;
-    row = SqliteRow(e.sqlite.string(), count);
-  } else {
-    if (pg_->Value("SELECT count(*) FROM pg_tables WHERE tablename = lower('" + e.table + "')") == 0)
-      return 0;
-    row = PgRow(pg_->conninfo(), count);
   }
+  if (Row(server ? "SELECT count(*) FROM pg_tables WHERE tablename = lower('" + Table(e) + "')"
+                 : "SELECT count(*) FROM sqlite_master WHERE name = '" + Table(e) + "'").at(0) == "0")
+    return 0;
+  const auto row = Row("SELECT count(*), count(DISTINCT run), coalesce(min(run), 0) FROM " + Table(e));
   const int64_t rows = std::stoll(row.at(0));
   const int64_t runs = std::stoll(row.at(1));
   const int64_t full = int64_t{scripts_} * batches_ * rows_;
   if (runs != 1 || rows != full) {
-    problem = e.name + " is half done: " + std::to_string(rows) + " of " + std::to_string(full) +
+    problem = e + " is half done: " + std::to_string(rows) + " of " + std::to_string(full) +
               " rows, from " + std::to_string(runs) + " runs";
     return -1;
   }
@@ -113,27 +102,20 @@ std::string Workload::Check(int run, bool finished) {
   std::string problem;
   bool stillRun = true;  // every entity so far holds this run
   std::vector<int64_t> now;
-  for (std::size_t i = 0; i < entities_.size(); ++i) {
-    const int64_t held = Held(entities_[i], problem);
+  for (std::size_t i = 0; i < std::size(kEntities); ++i) {
+    const std::string e = kEntities[i];
+    const int64_t held = Held(e, problem);
     if (held < 0) return problem;
     if (held != run && held != held_[i])
-      return entities_[i].name + " holds run " + std::to_string(held) + ", neither the run " +
-             std::to_string(run) + " nor what it held before (" + std::to_string(held_[i]) + ")";
-    if (held == run && !stillRun)
-      return entities_[i].name + " was committed although an entity before it was not";
+      return e + " holds run " + std::to_string(held) + ", neither the run " + std::to_string(run) +
+             " nor what it held before (" + std::to_string(held_[i]) + ")";
+    if (held == run && !stillRun) return e + " was committed although an entity before it was not";
     if (held != run) stillRun = false;
-    if (finished && held != run)
-      return "the run reported success but " + entities_[i].name + " does not hold its work";
+    if (finished && held != run) return "the run reported success but " + e + " does not hold its work";
     now.push_back(held);
   }
   held_ = now;
   return "";
-}
-
-int Workload::Committed(int run) const {
-  int n = 0;
-  for (int64_t h : held_) n += h == run;
-  return n;
 }
 
 std::vector<std::string> Workload::secrets() const {
