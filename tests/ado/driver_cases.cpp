@@ -77,7 +77,8 @@ TEST_P(DriverTest, TransactionsCommitRollBackAndEndWithTheConnection) {
   // The engine abandoned the transaction: its commit fails, saying why.
   db->BeginTrans();
   db->Execute("INSERT INTO t VALUES (6)");
-  const std::string cause = Failure(Sqlite() ? "INSERT OR ROLLBACK INTO t VALUES (5)" : "INSERT INTO t VALUES (5)");
+  const std::string cause =
+      Failure(Sqlite() ? "INSERT OR ROLLBACK INTO t VALUES (5)" : "INSERT INTO t VALUES (5)");
   EXPECT_THAT(ErrorOf([&] { db->CommitTrans(); }), AllOf(HasSubstr("rolled back"), HasSubstr(cause)));
   db->RollbackTrans();
   db->BeginTrans();
