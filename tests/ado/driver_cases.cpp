@@ -52,8 +52,7 @@ TEST_P(DriverTest, ABatchRunsItsStatementsUntilOneFails) {
   EXPECT_EQ(Count(), "2");
   EXPECT_NE(Failure("INSERT INTO t VALUES (3); INSERT INTO t VALUES (4); INSERT INTO t VALUES (1); "
                     "INSERT INTO t VALUES (5)"), "no error");
-  db->Execute("");
-  db->Execute("  \r\n\t\r\n  ");
+  for (const char* blank : {"", "  \r\n\t\r\n  "}) db->Execute(blank);
   const std::string withNul("INSERT INTO t VALUES (6);\0INSERT INTO t VALUES (7)", 50);
   EXPECT_THAT(Failure(withNul), HasSubstr("NUL character at offset 25"));
   EXPECT_EQ(Count(" WHERE a >= 5"), "0");
@@ -91,7 +90,6 @@ TEST_P(DriverTest, TransactionsCommitRollBackAndEndWithTheConnection) {
   EXPECT_EQ(Count(" WHERE a IN (2, 3, 6)"), "0");
 }
 
-// The script's own COMMIT, ROLLBACK, END or PREPARE TRANSACTION ends the run's transaction.
 TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
   db->Execute("CREATE TABLE t (a integer primary key)");
   const bool canPrepare = !Sqlite() && Scalar("SHOW max_prepared_transactions") != "0";
@@ -130,34 +128,14 @@ TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
   if (!Sqlite() && !canPrepare) GTEST_SKIP() << "the test server allows no prepared transactions";
 }
 
-// A refusal, notices and the loss of the connection reach the program only as errors, and
-// never with the password.
-TEST_P(DriverTest, TheServerSpeaksOnlyThroughErrors) {
+// What only a server does: refuse, change the session's encoding, send notices, drop the
+// connection. The program hears of them only through errors, never with the password.
+TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
   if (Sqlite()) GTEST_SKIP() << "no server";
   if (GetParam() == "postgres") {
     EXPECT_THAT(ErrorOf([] { ado::OpenPostgres(TestServer() + " dbname=no_such_db password=hunter2"); }),
                 AllOf(HasSubstr("\"no_such_db\" does not exist"), Not(HasSubstr("hunter2"))));
   }
-  ::testing::internal::CaptureStderr();
-  db->Execute("DO $$BEGIN RAISE NOTICE 'valor: %', 'hunter2'; RAISE WARNING 'aviso'; END$$");
-  db->Execute("ROLLBACK");  // the server warns: no transaction in progress
-  db->Execute("CREATE TABLE pid AS SELECT pg_backend_pid() AS p");
-  db->BeginTrans();
-  db->Execute("CREATE TEMP TABLE IF NOT EXISTS n (a int); CREATE TEMP TABLE IF NOT EXISTS n (a int)");
-  db->Execute("INSERT INTO pid VALUES (0)");
-  Scalar("SELECT pg_terminate_backend(p) FROM pid");
-  EXPECT_NE(Failure("SELECT 1"), "no error");
-  EXPECT_THAT(Failure("SELECT 1"), HasSubstr("lost"));
-  EXPECT_THAT(ErrorOf([&] { db->BeginTrans(); }), HasSubstr("lost"));
-  EXPECT_THAT(ErrorOf([&] { db->CommitTrans(); }), HasSubstr("lost"));
-  EXPECT_THAT(ErrorOf([&] { db->RollbackTrans(); }), HasSubstr("lost"));
-  db.reset();  // releasing a dead connection is quiet
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(Scalar("SELECT count(*) FROM pid"), "1");
-}
-
-TEST_P(DriverTest, ABatchThatChangesTheClientEncodingFailsAndKeepsNothing) {
-  if (Sqlite()) GTEST_SKIP() << "no server";
   db->Execute("CREATE TABLE e (s text); CREATE PROCEDURE to_latin1() LANGUAGE plpgsql AS "
               "$$ BEGIN PERFORM set_config('client_' || 'encoding', 'LATIN1', false); END $$");
   const std::string insert = "INSERT INTO e VALUES ('Señal año café')";
@@ -178,6 +156,23 @@ TEST_P(DriverTest, ABatchThatChangesTheClientEncodingFailsAndKeepsNothing) {
     db->Execute(insert);
     EXPECT_EQ(Scalar("DELETE FROM e RETURNING s"), "Señal año café");
   }
+
+  ::testing::internal::CaptureStderr();
+  db->Execute("DO $$BEGIN RAISE NOTICE 'valor: %', 'hunter2'; RAISE WARNING 'aviso'; END$$");
+  db->Execute("ROLLBACK");  // the server warns: no transaction in progress
+  db->Execute("CREATE TABLE pid AS SELECT pg_backend_pid() AS p");
+  db->BeginTrans();
+  db->Execute("CREATE TEMP TABLE IF NOT EXISTS n (a int); CREATE TEMP TABLE IF NOT EXISTS n (a int)");
+  db->Execute("INSERT INTO pid VALUES (0)");
+  Scalar("SELECT pg_terminate_backend(p) FROM pid");
+  EXPECT_NE(Failure("SELECT 1"), "no error");
+  EXPECT_THAT(Failure("SELECT 1"), HasSubstr("lost"));
+  EXPECT_THAT(ErrorOf([&] { db->BeginTrans(); }), HasSubstr("lost"));
+  EXPECT_THAT(ErrorOf([&] { db->CommitTrans(); }), HasSubstr("lost"));
+  EXPECT_THAT(ErrorOf([&] { db->RollbackTrans(); }), HasSubstr("lost"));
+  db.reset();  // releasing a dead connection is quiet
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(Scalar("SELECT count(*) FROM pid"), "1");
 }
 
 }  // namespace
