@@ -46,7 +46,7 @@ TEST_P(DriverTest, ABatchRunsItsStatementsUntilOneFails) {
                       "INSERT INTO missing_table VALUES (2);\nINSERT INTO t VALUES (3);\n"),
               HasSubstr("missing_table"));
   db->RollbackTrans();
-  // Rows that come back are discarded.
+  // Rows that come back are discarded; nothing runs after a failing statement, nor of a text with a NUL.
   db->Execute("CREATE TABLE t (a integer primary key); INSERT INTO t VALUES (1);\r\n"
               "SELECT a FROM t; INSERT INTO t VALUES (2); SELECT a, a FROM t; -- the end\n");
   EXPECT_EQ(Count(), "2");
