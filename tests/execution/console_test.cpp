@@ -26,13 +26,13 @@ class ConsoleTest : public ::testing::Test {
 
 // Progress on stdout, every box on stderr under its title, and the exit status. Folder, script
 // and locale as Linux users have them: a backslash in the folder's name, a byte-order mark and
-// LF line ends, a single-byte locale.
+// LF line ends, the C locale (which gets UTF-8) and a single-byte locale.
 TEST_F(ConsoleTest, EachEndingAsTheUserSeesIt) {
   const std::string paises = "CREATE TABLE IF NOT EXISTS paises(id);\nGO\nINSERT INTO paises VALUES(1);\nGO\n";
   const auto folder = inst.program.Write("mis\\programas/CATALOGOS_01.sql", "\xEF\xBB\xBF" + paises).parent_path();
   inst.program.Write("mis\\programas/INTERNOS_01.sql", "CREATE TABLE IF NOT EXISTS usuarios(id INTEGER);\r\nGO\r\n");
   vandrel = Program(VANDREL_EXE, folder);
-  Outcome o = Run();
+  Outcome o = Run({"LC_ALL=C"});
   EXPECT_EQ(o.exit, 0);
   EXPECT_EQ(o.out, "Vandrel de Base de Datos de Corvessa v.2.0.1\nPreparando ...\nBuscando actualizaciones ... \n"
                    "  CATALOGOS_01.sql\nBuscando actualizaciones 1 de 1\n"
