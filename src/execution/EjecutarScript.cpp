@@ -12,10 +12,11 @@
 namespace vandrel {
 namespace {
 
+// The place adds to the report; failing to find it (memory) must not keep the report back.
 std::optional<shell::FailurePlace> Lugar(const std::string& ruta, const std::string& archivo,
                                          std::string_view pieza,
                                          const std::optional<ado::BatchPlace>& lugar,
-                                         const std::string& descripcion) {
+                                         const std::string& descripcion) noexcept try {
   if (!lugar) return std::nullopt;
   const LugarEnScript enScript = LugarDelFallo(TextoScript, pieza, *lugar);
   shell::FailurePlace place;
@@ -26,6 +27,8 @@ std::optional<shell::FailurePlace> Lugar(const std::string& ruta, const std::str
   place.batchLine = enScript.lineaDelLote;
   place.message = descripcion.substr(0, descripcion.find_first_of("\r\n"));
   return place;
+} catch (...) {
+  return std::nullopt;
 }
 
 }  // namespace
