@@ -65,9 +65,10 @@ class FaultyConnection final : public ado::Connection {
   int BeginTrans() override { return Through(plan_, "Connection::BeginTrans", [&] { return real_->BeginTrans(); }); }
   void CommitTrans() override { Through(plan_, "Connection::CommitTrans", [&] { return real_->CommitTrans(), 0; }); }
   void RollbackTrans() override { Through(plan_, "Connection::RollbackTrans", [&] { return real_->RollbackTrans(), 0; }); }
-  void Execute(std::string_view text, int options) override {
-    Through(plan_, "Connection::Execute", [&] { return real_->Execute(text, options), 0; });
+  void Execute(std::string_view text, int options, std::int64_t batch) override {
+    Through(plan_, "Connection::Execute", [&] { return real_->Execute(text, options, batch), 0; });
   }
+  void Drain() override { Through(plan_, "Connection::Drain", [&] { return real_->Drain(), 0; }); }
 
  private:
   ado::ConnectionPtr real_;

@@ -31,8 +31,10 @@ struct EntityEntry {
   int line = 0;  // of the section header
   std::optional<std::string> tag;
   std::optional<std::string> connection;
+  std::optional<std::string> pipeline;  // "yes" or "no", any case; checked when read
   int tagLine = 0;
   int connectionLine = 0;
+  int pipelineLine = 0;
 };
 
 using Entities = std::map<std::string, EntityEntry>;
@@ -117,9 +119,16 @@ class Parser {
     } else if (key == "connection") {
       slot = &entry.connection;
       slotLine = &entry.connectionLine;
+    } else if (key == "pipeline") {
+      slot = &entry.pipeline;
+      slotLine = &entry.pipelineLine;
+      const std::string answer = Lower(value);
+      if (answer != "yes" && answer != "no")
+        Fail("la clave " + name + " de la sección [" + section_ + "] vale \"" + value +
+             "\" (se espera yes o no)");
     } else {
       Fail("clave desconocida " + name + " en la sección [" + section_ +
-           "] (se esperan Tag y Connection)");
+           "] (se esperan Tag, Connection y Pipeline)");
     }
     if (slot->has_value())
       Fail("la clave " + name + " de la sección [" + section_ + "] ya se definió en la línea " +
@@ -180,11 +189,12 @@ std::string ReadConfig(const fs::path& file) {
 class AssemblyConnection final : public Object {
  public:
   AssemblyConnection(std::string entity, std::string tag, std::string connection,
-                     fs::path iniFolder)
+                     fs::path iniFolder, vandrel::ado::PostgresOptions postgres)
       : entity_(std::move(entity)),
         tag_(std::move(tag)),
         connection_(std::move(connection)),
-        iniFolder_(std::move(iniFolder)) {}
+        iniFolder_(std::move(iniFolder)),
+        postgres_(postgres) {}
 
   Variant Invoke(const std::string& name, InvokeKind kind, Args& args) override {
     if (!SameName(name, "GetAssemblyConnection")) ThrowUnknownMember(name);
@@ -227,7 +237,7 @@ class AssemblyConnection final : public Object {
       }
     }
     try {
-      if (tag_ == "POSTGRESQL") return vandrel::ado::OpenPostgres(connection_);
+      if (tag_ == "POSTGRESQL") return vandrel::ado::OpenPostgres(connection_, postgres_);
       return vandrel::ado::OpenOdbc(connection_);
     } catch (const Error& e) {
       throw Error("No se puede abrir " + where + "): " + e.Description());
@@ -236,6 +246,7 @@ class AssemblyConnection final : public Object {
 
   std::string entity_, tag_, connection_;
   fs::path iniFolder_;
+  vandrel::ado::PostgresOptions postgres_;
 };
 
 class QuillMain final : public Object {
@@ -281,8 +292,10 @@ class QuillMain final : public Object {
                     " (se espera SQLITE, POSTGRESQL, ODBC o ACCESS)");
       if (!entry.connection || entry.connection->empty())
         throw Error("Falta Connection para la entidad " + entity + at);
+      vandrel::ado::PostgresOptions postgres;
+      postgres.pipeline = !entry.pipeline || Lower(*entry.pipeline) != "no";
       return Variant(std::make_shared<AssemblyConnection>(entity, tag, *entry.connection,
-                                                          file_.parent_path()));
+                                                          file_.parent_path(), postgres));
     }
     ThrowUnknownMember(name);
   }

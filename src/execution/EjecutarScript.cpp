@@ -41,6 +41,32 @@ bool EjecutarScript(const RegistroScript& Registro) {
   std::string ruta;
   std::string_view pieza;
   std::optional<ado::BatchPlace> lugar;  // set when the engine refused the batch
+  // A failure of the batch `enCurso` or, pipelined, of one handed over before it: the
+  // report shows the batch that failed.
+  const auto fallo = [&](std::int64_t enCurso) {
+    std::int64_t lote = enCurso;
+    try {
+      throw;
+    } catch (const ado::BatchError& e) {
+      lugar = e.Place();
+      lote = e.Batch().value_or(enCurso);
+    } catch (...) {
+      lugar = ado::BatchPlace{};
+    }
+    if (lote != IndiceLote && lote >= 0 && static_cast<std::size_t>(lote) < Lotes.size()) {
+      IndiceLote = static_cast<int16_t>(lote);
+      pieza = Lotes[static_cast<std::size_t>(lote)];
+      TextoLote.assign(pieza).append("\r\n");
+    }
+  };
+  const auto drenar = [&](std::int64_t ultimoEnviado) {
+    try {
+      Conexion().Drain();
+    } catch (...) {
+      fallo(ultimoEnviado);
+      throw;
+    }
+  };
   return Trapped(
       [&](LineLabel& line) {
         platform::Env& env = *services.env;
@@ -69,18 +95,20 @@ bool EjecutarScript(const RegistroScript& Registro) {
           line = 220;
           ado::Connection& conexion = Conexion();
           try {
-            conexion.Execute(TextoLote, ado::adOptionUnspecified);
-          } catch (const ado::BatchError& e) {
-            lugar = e.Place();
-            throw;
+            conexion.Execute(TextoLote, ado::adOptionUnspecified, IndiceLote);
           } catch (...) {
-            lugar = ado::BatchPlace{};
+            fallo(IndiceLote);
             throw;
           }
           line = 230;
-          if (IndiceLote == std::numeric_limits<int16_t>::max()) throw DemasiadosLotes(ultimo);
+          if (IndiceLote == std::numeric_limits<int16_t>::max()) {
+            drenar(IndiceLote);
+            throw DemasiadosLotes(ultimo);
+          }
           IndiceLote = static_cast<int16_t>(IndiceLote + 1);
         }
+        // Every batch has run before the script ends.
+        if (limite >= 0) drenar(limite);
         line = 240;
         archivo->Close();
         line = 260;

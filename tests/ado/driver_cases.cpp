@@ -23,10 +23,16 @@ class DriverTest : public ::testing::TestWithParam<std::string> {
     if (!Sqlite()) server.emplace();
     db = Sqlite()                ? ado::OpenSqlite(file)
          : GetParam() == "odbc" ? ado::OpenOdbc(OdbcConnectionString(server->name()))
-                                : ado::OpenPostgres(server->conninfo());
+                                : ado::OpenPostgres(server->conninfo(), {.pipeline = GetParam() == "postgres"});
   }
   bool Sqlite() const { return GetParam() == "sqlite"; }
-  std::string Failure(const std::string& sql) { return ErrorOf([&] { db->Execute(sql); }); }
+  // A pipelined batch's failure may surface only when the pipeline is drained.
+  std::string Failure(const std::string& sql) {
+    return ErrorOf([&] {
+      db->Execute(sql);
+      db->Drain();
+    });
+  }
   // Read on a connection of the test's own: the first column of the first row.
   std::string Scalar(const std::string& sql) {
     const auto row = Sqlite() ? SqliteRow(file, sql) : PgRow(server->conninfo(), sql);
@@ -222,6 +228,7 @@ TEST_P(DriverTest, AFailureTellsItsPlaceInTheBatch) {
     std::optional<ado::BatchPlace> place;
     try {
       db->Execute(text);
+      db->Drain();
     } catch (const ado::BatchError& e) {
       place = e.Place();
     }
@@ -229,6 +236,74 @@ TEST_P(DriverTest, AFailureTellsItsPlaceInTheBatch) {
     ASSERT_TRUE(place.has_value()) << "no BatchError";
     EXPECT_EQ(expected.offset, place->offset);
     EXPECT_EQ(static_cast<int>(expected.kind), static_cast<int>(place->kind));
+  }
+}
+
+// Batches handed over one after another, as a script's are: the failure names the batch
+// that failed however late it surfaces (pipelined, at a later batch or at the drain), with
+// its place in that batch's text; without one, every batch ran once.
+TEST_P(DriverTest, AFailureNamesItsBatchWhereverItSurfaces) {
+  using Kind = ado::BatchPlace::Kind;
+  const std::string ok = "INSERT INTO t VALUES (1)";
+  const struct {
+    const char* name;
+    std::vector<std::string> batches;
+    int failing;  // -1: none
+    ado::BatchPlace place;
+    bool serverOnly = false;
+  } rows[] = {
+      {"none", {ok, "INSERT INTO t VALUES (2);\r\n", "SELECT * FROM t", "UPDATE t SET a = a + 10"}, -1, {}},
+      {"key_violated_among_singles",
+       {ok, "INSERT INTO t VALUES (2)", "-- again\nINSERT INTO t VALUES (1)", "INSERT INTO t VALUES (3)"},
+       2, {9, Kind::Statement}},
+      {"syntax_error_then_a_multi_statement_batch",
+       {ok, "INSERT INTO t VALUES (,2)", "INSERT INTO t VALUES (4); INSERT INTO t VALUES (5)"},
+       1, {22, Kind::Exact}},
+      {"unknown_column_in_the_last_batch", {ok, "SELECT 'ñ', nope FROM t"}, 1, {13, Kind::Exact}},
+      {"raised_in_a_do_block_before_a_set",
+       {ok, "DO $$BEGIN RAISE EXCEPTION 'no'; END$$", "SET search_path = public"}, 1, {0, Kind::Statement}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (Sqlite() && row.serverOnly) continue;
+    db->Execute("DROP TABLE IF EXISTS t; CREATE TABLE t (a integer primary key)");
+    db->BeginTrans();
+    std::optional<std::int64_t> failed;
+    std::optional<ado::BatchPlace> place;
+    const auto note = [&](std::int64_t current) {
+      try {
+        throw;
+      } catch (const ado::BatchError& e) {
+        failed = e.Batch().value_or(current);
+        place = e.Place();
+      }
+    };
+    for (std::size_t i = 0; i < row.batches.size() && !failed; ++i) {
+      try {
+        db->Execute(row.batches[i], ado::adOptionUnspecified, static_cast<std::int64_t>(i));
+      } catch (const ado::BatchError&) {
+        note(static_cast<std::int64_t>(i));
+      }
+    }
+    if (!failed) {
+      try {
+        db->Drain();
+      } catch (const ado::BatchError&) {
+        note(static_cast<std::int64_t>(row.batches.size()) - 1);
+      }
+    }
+    if (row.failing < 0) {
+      EXPECT_FALSE(failed.has_value());
+      db->CommitTrans();
+      EXPECT_EQ(Scalar("SELECT min(a) || ',' || max(a) || ',' || count(*) FROM t"), "11,12,2");
+      continue;
+    }
+    db->RollbackTrans();
+    ASSERT_TRUE(failed.has_value()) << "no BatchError";
+    EXPECT_EQ(*failed, row.failing);
+    if (Sqlite() && row.place.kind == Kind::Exact) continue;  // SQLite's own offsets
+    if (GetParam() == "odbc") EXPECT_EQ(ado::BatchPlace{}, *place);
+    else EXPECT_EQ(row.place, *place);
   }
 }
 

@@ -63,10 +63,11 @@ struct Recording final : ado::Connection {
   int BeginTrans() override { return Real().BeginTrans(); }
   void CommitTrans() override { Real().CommitTrans(); }
   void RollbackTrans() override { Real().RollbackTrans(); }
-  void Execute(std::string_view text, int options) override {
+  void Execute(std::string_view text, int options, std::int64_t batch) override {
     sent->emplace_back(text);
-    Real().Execute(text, options);
+    Real().Execute(text, options, batch);
   }
+  void Drain() override { Real().Drain(); }
   const automation::ObjectPtr real;
   std::vector<std::string>* const sent;
 };

@@ -51,7 +51,8 @@ TEST_F(QuillmereTest, FileFaultsSayWhatAndWhere) {
       {"; c\n[A]\nTag=SQLITE\n\n[B]\nTag=ODBC\n[A]\nConnection=x\n",
        "Línea 7 de " + Ini() + ": la sección [A] ya aparece en la línea 2"},
       {"Tag=SQLITE\n[A]\n", "Línea 1 de " + Ini() + ": la clave Tag está fuera de una sección"},
-      {"[A]\nTag=SQLITE\nConexion=x\n", line + "clave desconocida Conexion en la sección [A] (se esperan Tag y Connection)"},
+      {"[A]\nTag=SQLITE\nConexion=x\n", line + "clave desconocida Conexion en la sección [A] (se esperan Tag, Connection y Pipeline)"},
+      {"[A]\nTag=POSTGRESQL\nPipeline=off\n", line + "la clave Pipeline de la sección [A] vale \"off\" (se espera yes o no)"},
       {"[A]\nTag=SQLITE\n  Connection=a.db\n", line + "la clave Tag de la sección [A] ya se definió en la línea 2 "
                                                         "(una línea sangrada continúa la anterior)"},
       {"[A]\nTag=SQLITE\nConnection=a\0b\n"s, line + "la línea contiene un carácter NUL"},

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/error.h"
@@ -21,14 +23,19 @@ struct BatchPlace {
 
 // A failure of Execute with its place in the batch. Drivers raise it for every failure of
 // the batch's own text; what they raise otherwise (a lost connection before anything was
-// sent) is a plain Error, whose place is the batch's start.
+// sent) is a plain Error, whose place is the batch's start. A failure found after the call
+// that handed the batch over (pipelining) names it: Batch() is the number given to
+// Execute with it; nothing means the batch of the call that raised it.
 class BatchError : public Error {
  public:
-  BatchError(const Error& error, BatchPlace place) : Error(error), place_(place) {}
+  BatchError(const Error& error, BatchPlace place, std::optional<std::int64_t> batch = {})
+      : Error(error), place_(place), batch_(batch) {}
   const BatchPlace& Place() const noexcept { return place_; }
+  const std::optional<std::int64_t>& Batch() const noexcept { return batch_; }
 
  private:
   BatchPlace place_;
+  std::optional<std::int64_t> batch_;
 };
 
 }  // namespace vandrel::ado

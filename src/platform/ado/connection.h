@@ -2,6 +2,7 @@
 // bound to a connection. Drivers: SQLite, PostgreSQL and ODBC.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,7 +26,15 @@ class Connection : public automation::Object {
   // Runs every statement of `text` in order; rows that come back are discarded. Throws
   // Error with the engine's text when any statement fails. A text of blanks and line ends
   // only succeeds without reaching the engine; an embedded NUL is refused.
-  virtual void Execute(std::string_view text, int options = adOptionUnspecified) = 0;
+  // A driver that pipelines may return once the text is sent, before its outcome is known:
+  // a failure then surfaces in a later Execute, in Drain or in CommitTrans, as a BatchError
+  // whose Batch() is the `batch` given here with the text that failed. Nothing handed over
+  // after a failing batch runs.
+  virtual void Execute(std::string_view text, int options = adOptionUnspecified,
+                       std::int64_t batch = 0) = 0;
+  // Returns once every batch handed to Execute has run; throws the failure of the first
+  // one that failed. Drivers that do not pipeline return at once.
+  virtual void Drain() = 0;
 };
 using ConnectionPtr = std::shared_ptr<Connection>;
 

@@ -16,9 +16,15 @@ namespace vandrel::ado {
 ConnectionPtr OpenSqlite(const std::string& path);
 inline constexpr int kSqliteBusyMs = 5000;
 
+struct PostgresOptions {
+  // Consecutive batches of one plain statement each, inside the caller's transaction, go
+  // out in libpq's pipeline mode; off for a server or pooler that refuses it.
+  bool pipeline = true;
+};
+
 // A libpq connection string ("host=... port=... dbname=... user=...") or URI. Without a
 // connect_timeout of its own it gets kConnectTimeoutSeconds. Notices are dropped.
-ConnectionPtr OpenPostgres(const std::string& conninfo);
+ConnectionPtr OpenPostgres(const std::string& conninfo, PostgresOptions options = {});
 
 // An ODBC connection string for SQLDriverConnect ("Driver={...};Server=...;..."). The login
 // timeout is kConnectTimeoutSeconds unless the string names a connect_timeout of its own.

@@ -73,7 +73,9 @@ class OdbcConnection final : public Connection {
     End(SQL_ROLLBACK);
   }
 
-  void Execute(std::string_view text, int) override {
+  void Drain() override {}
+
+  void Execute(std::string_view text, int, std::int64_t) override {
     interruptible_->Call([&] { ExecuteNow(text); });
   }
 

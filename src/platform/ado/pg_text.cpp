@@ -183,4 +183,22 @@ bool MayChangeClientEncoding(std::string_view text) {
   return false;
 }
 
+bool Pipelinable(std::string_view text) {
+  if (MayChangeClientEncoding(text)) return false;
+  for (std::size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1))
+    if (at + 1 < text.size() && text[at + 1] >= '0' && text[at + 1] <= '9') return false;
+  const auto starts = StatementStarts(text);
+  if (!starts || starts->size() != 1) return false;
+  std::string word;
+  for (std::size_t at = (*starts)[0]; at < text.size() && WordChar(text[at]); ++at)
+    word += Lower(text[at]);
+  if (word.empty() || !WordStart(word[0])) return false;
+  // Each of these ends or marks the transaction, changes the session, or talks with the
+  // client in a way pipeline mode refuses.
+  static constexpr std::array<std::string_view, 14> kAlone = {
+      "begin", "start", "commit", "end", "rollback", "abort", "savepoint",
+      "release", "prepare", "set", "reset", "discard", "copy", "call"};
+  return std::find(kAlone.begin(), kAlone.end(), word) == kAlone.end();
+}
+
 }  // namespace vandrel::ado

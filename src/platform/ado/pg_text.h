@@ -24,4 +24,11 @@ std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text);
 // client_encoding, SET NAMES, set_config, RESET, DISCARD, pg_settings), anywhere in it.
 bool MayChangeClientEncoding(std::string_view text);
 
+// Whether `text` is one plain statement that may be sent in pipeline mode, where it runs
+// with the extended query protocol among others before their results are read: exactly one
+// statement, sure, beginning with a word that is not transaction control, SET, RESET,
+// DISCARD, COPY, CALL or PREPARE; nothing that may change the client encoding; no $n
+// parameter (the two protocols word its error differently). Errs towards no.
+bool Pipelinable(std::string_view text);
+
 }  // namespace vandrel::ado

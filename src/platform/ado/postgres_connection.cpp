@@ -9,6 +9,7 @@
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/postgres_pipeline.h"
 
 namespace vandrel::ado {
 
@@ -21,12 +22,16 @@ using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
 class PostgresConnection final : public Connection {
  public:
-  PostgresConnection(PGconn* conn, std::vector<std::string> secrets)
-      : conn_(conn), cancel_(PQgetCancel(conn)), secrets_(std::move(secrets)) {}
+  PostgresConnection(PGconn* conn, std::vector<std::string> secrets, PostgresOptions options)
+      : conn_(conn),
+        cancel_(PQgetCancel(conn)),
+        secrets_(std::move(secrets)),
+        options_(options) {}
 
   // Never commits: an open transaction is rolled back (closing alone would do the same at
   // the server, but not until it notices).
   ~PostgresConnection() override {
+    pipeline_.Abandon(cancel_);
     if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
       PQclear(PQexec(conn_, "ROLLBACK"));
     interruptible_.reset();
@@ -35,6 +40,7 @@ class PostgresConnection final : public Connection {
   }
 
   int BeginTrans() override {
+    Drain();
     refused_.clear();
     Run("BEGIN");
     ours_ = true;
@@ -43,6 +49,7 @@ class PostgresConnection final : public Connection {
 
   void CommitTrans() override {
     ours_ = false;
+    Drain();
     CheckAlive();
     if (!refused_.empty()) {
       const std::string reason = std::move(refused_);
@@ -61,14 +68,21 @@ class PostgresConnection final : public Connection {
 
   void RollbackTrans() override {
     ours_ = false;
+    try {
+      Drain();
+    } catch (const Error&) {
+      // Rolled back below; a lost connection was noted and is reported below.
+    }
     refused_.clear();
     CheckAlive();
     if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;
     Run("ROLLBACK");
   }
 
-  void Execute(std::string_view text, int) override {
+  void Execute(std::string_view text, int, std::int64_t batch) override {
     if (!NeedsEngine(text)) return;
+    if (options_.pipeline && ours_ && Pipelinable(text) && Pipelined(text, batch)) return;
+    Drain();
     Resume();
     Run(std::string(text));
     KeepEncoding();
@@ -94,11 +108,49 @@ class PostgresConnection final : public Connection {
   void KeepEncoding() {
     const char* now = PQparameterStatus(conn_, "client_encoding");
     if (now != nullptr && std::string_view(now) == "UTF8") return;
-    Error error("The batch changed the session's client_encoding from UTF8 to " +
-                std::string(now != nullptr ? now : "an unknown one") +
+    throw EncodingChanged(now != nullptr ? now : "an unknown one");
+  }
+
+  Error EncodingChanged(const std::string& now) {
+    Error error("The batch changed the session's client_encoding from UTF8 to " + now +
                 "; the program always sends UTF-8 text, so the batch cannot be kept");
     refused_ = error.Description();
-    throw error;
+    return error;
+  }
+
+  // Sends a plain statement in pipeline mode, inside the open transaction; false when it
+  // must run alone after all (the transaction is not open).
+  bool Pipelined(std::string_view text, std::int64_t batch) {
+    if (!pipeline_.Active()) {
+      Resume();
+      if (PQtransactionStatus(conn_) != PQTRANS_INTRANS) return false;
+    } else {
+      CheckAlive();
+    }
+    auto failure = interruptible_->Call([&] { return pipeline_.Send(text, batch); });
+    if (failure) Raise(*failure);
+    return true;
+  }
+
+ public:
+  void Drain() override {
+    if (!pipeline_.Active()) return;
+    auto failure = interruptible_->Call([&] { return pipeline_.Finish(); });
+    if (failure) Raise(*failure);
+  }
+
+ private:
+  // A pipelined batch's failure, as Run would have raised it, naming the batch.
+  [[noreturn]] void Raise(const PgPipeline::Failure& failure) {
+    if (!failure.encoding.empty())
+      Fail(BatchError(EncodingChanged(failure.encoding), {}, failure.batch));
+    std::string position;
+    if (failure.result) {
+      if (const char* p = PQresultErrorField(failure.result.get(), PG_DIAG_STATEMENT_POSITION))
+        position = p;
+    }
+    Fail(BatchError(PostgresError(conn_, failure.result.get(), secrets_),
+                    PlaceOf(failure.text, position, 0), failure.batch));
   }
 
   void CheckAlive() {
@@ -188,6 +240,8 @@ class PostgresConnection final : public Connection {
     if (cancel_ != nullptr) PQcancel(cancel_, error, sizeof error);
   });
   std::vector<std::string> secrets_;
+  PostgresOptions options_;
+  PgPipeline pipeline_{conn_};
   std::string lost_;     // why the connection went away
   std::string failure_;  // the error that put the transaction into the failed state
   std::string refused_;  // why the open transaction must not be committed
@@ -218,7 +272,7 @@ std::vector<std::pair<std::string, std::string>> PostgresConnectOptions(
   return {{"connect_timeout", std::to_string(kConnectTimeoutSeconds)}, {"dbname", conninfo}};
 }
 
-ConnectionPtr OpenPostgres(const std::string& conninfo) {
+ConnectionPtr OpenPostgres(const std::string& conninfo, PostgresOptions settings) {
   char* parseError = nullptr;
   PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &parseError);
   if (parsed == nullptr) {
@@ -255,7 +309,7 @@ ConnectionPtr OpenPostgres(const std::string& conninfo) {
     PQfinish(conn);
     throw error;
   }
-  return std::make_shared<PostgresConnection>(conn, std::move(secrets));
+  return std::make_shared<PostgresConnection>(conn, std::move(secrets), settings);
 }
 
 }  // namespace vandrel::ado

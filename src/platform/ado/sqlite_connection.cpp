@@ -71,7 +71,9 @@ class SqliteConnection final : public Connection {
     Run("ROLLBACK");
   }
 
-  void Execute(std::string_view text, int) override {
+  void Drain() override {}
+
+  void Execute(std::string_view text, int, std::int64_t) override {
     if (!NeedsEngine(text)) return;
     if (text.size() > static_cast<std::size_t>(INT_MAX))
       throw Error("The command text is too long for SQLite");
