@@ -69,6 +69,24 @@ TEST(PgText, CopyWithTheClientIsFoundWherePostgresqlWouldRunIt) {
     EXPECT_FALSE(ado::CopiesWithTheClient(runsOnTheServer)) << runsOnTheServer;
 }
 
+// Only one plain statement may go out pipelined; whatever ends or marks the transaction,
+// changes the session, copies with the client or cannot be read for sure runs alone.
+TEST(PgText, PipelinedOnlyWhenOnePlainStatementIsSure) {
+  for (const char* plain :
+       {"INSERT INTO t VALUES (1);\r\n", "-- set\n/* commit; */ UPDATE t SET a = 2", "SELECT 'BEGIN; COMMIT'",
+        "DO $$BEGIN PERFORM 1; COMMIT; END$$", "WITH x AS (SELECT 1) SELECT * FROM x;;", "CREATE TABLE settings (a int)",
+        "select $$SET x$$", "ALTER TABLE t ADD COLUMN startup int"})
+    EXPECT_TRUE(ado::Pipelinable(plain)) << plain;
+  for (const char* alone :
+       {"INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)", "BEGIN", "start transaction", "COMMIT;", "end",
+        "ROLLBACK TO SAVEPOINT s", "abort", "SAVEPOINT s", "RELEASE s", "PREPARE TRANSACTION 'x'",
+        "PREPARE p AS SELECT 1", "SET search_path = x", "-- x\nreset all", "DISCARD ALL", "COPY t FROM '/tmp/x'",
+        "CALL p()", "SELECT set_config('a.b', 'c', false)", "UPDATE t SET client_encoding = 1", "SELECT $1",
+        "-- only a comment\n", "", "(SELECT 1)", "SELECT 'a\\'; SELECT 1; -- '",
+        "CREATE FUNCTION g() RETURNS int LANGUAGE sql BEGIN ATOMIC SELECT 1; END"})
+    EXPECT_FALSE(ado::Pipelinable(alone)) << alone;
+}
+
 // Every way of failing to connect says why, never shows the password, and ends well before
 // the default timeout when the string gives its own.
 TEST(ServerConnect, FailuresSayWhyAndNeverShowThePassword) {

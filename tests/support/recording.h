@@ -36,6 +36,7 @@ struct Box {
   std::string prompt;
   int style;
   std::string title;
+  std::string place = {};  // the failure's CompilerLine, when the box reports one
 };
 
 class RecordingDesktop final : public shell::Desktop {
@@ -52,6 +53,10 @@ class RecordingDesktop final : public shell::Desktop {
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override {
     boxes.push_back({prompt, style, title});
+  }
+  void ShowBoxWithBatch(const std::string& prompt, std::size_t, int style, const std::string& title,
+                        const std::optional<shell::FailurePlace>& place) override {
+    boxes.push_back({prompt, style, title, place ? place->CompilerLine() : ""});
   }
 };
 
