@@ -9,6 +9,7 @@
 //   e2e_bench EXE heavy    CONNINFO|- [rows=1000000]
 //   e2e_bench EXE bigfile  [MiB=1024]
 //   e2e_bench EXE startup
+//   e2e_bench EXE remote   CONNINFO DELAY_MS [batches=2000]  (through a delay proxy; 0: direct)
 //
 // Every result is also printed as one line "RESULT|workload|program|client|ratio|target"
 // for bench/run to gather into a table.
@@ -29,9 +30,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "delay_proxy.h"
 
 extern char** environ;
 
@@ -535,6 +539,82 @@ int Arg(char** argv, int argc, int i, int fallback) {
   return i < argc ? std::atoi(argv[i]) : fallback;
 }
 
+// One script of single-insert batches through a proxy that delays each direction by
+// `delayMs` (none at 0: the server directly), pipelined and with Pipeline=no, against
+// psql -X -1 -f on the same statements one per line, through the same proxy.
+void BenchRemote(const std::string& exe, const std::string& conninfo, double delayMs, int batches) {
+  PgValue(conninfo, "DROP DATABASE IF EXISTS vandrel_bench_remote");
+  PgValue(conninfo, "CREATE DATABASE vandrel_bench_remote");
+  std::string host, user;
+  int port = 0;
+  {
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    if (PQstatus(c) != CONNECTION_OK) Die(std::string("postgres: ") + PQerrorMessage(c));
+    host = PQhost(c);
+    port = std::atoi(PQport(c));
+    user = PQuser(c);
+    PQfinish(c);
+  }
+  std::unique_ptr<vandrel::bench::DelayProxy> proxy;
+  if (delayMs > 0) proxy = std::make_unique<vandrel::bench::DelayProxy>(host, port, delayMs);
+  const std::string direct = "host=" + host + " port=" + std::to_string(port) + " user=" + user +
+                             " dbname=vandrel_bench_remote";
+  const std::string far = "host=" + host + " port=" + std::to_string(proxy ? proxy->port() : port) +
+                          " user=" + user + " dbname=vandrel_bench_remote";
+  Program pipelined(exe), serial(exe);
+  pipelined.Config("[INTERNOS]\nTag=POSTGRESQL\nConnection=" + far + "\n");
+  serial.Config("[INTERNOS]\nTag=POSTGRESQL\nConnection=" + far + "\nPipeline=no\n");
+  const fs::path client = pipelined.dir.path / "client.sql";
+  WriteInsertScripts(pipelined.folder, "INTERNOS", 1, batches, client, false);
+  WriteInsertScripts(serial.folder, "INTERNOS", 1, batches, serial.dir.path / "client.sql", false);
+  auto fresh = [&] {
+    PgValue(direct, "DROP TABLE IF EXISTS registros");
+    PgValue(direct, kTable);
+    PgValue(direct, "CHECKPOINT");
+  };
+  auto check = [&] {
+    if (std::stol(PgValue(direct, "SELECT count(*) FROM registros")) != batches) Die("rows missing");
+  };
+  auto program = [&](Program& prog) {
+    fresh();
+    Run r = prog.Start();
+    check();
+    return r;
+  };
+  double serialBest = 1e300, serialCpu = 1e300;
+  const Pair best = Compare(
+      [&] {
+        const Run s = program(serial);
+        serialBest = std::min(serialBest, s.seconds);
+        serialCpu = std::min(serialCpu, s.cpu);
+        std::fprintf(stderr, "  Pipeline=no %.3f s\n", s.seconds);
+        return program(pipelined);
+      },
+      [&] {
+        fresh();
+        Run r = Spawn({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-1", "-f", client.string(), far},
+                      pipelined.dir.path, {});
+        check();
+        return r;
+      });
+  char label[160];
+  std::snprintf(label, sizeof label, "PostgreSQL %s, %d inserts, pipelined",
+                delayMs > 0 ? (std::to_string(delayMs).substr(0, 3) + " ms each way").c_str()
+                            : "direct",
+                batches);
+  Report(label, best, delayMs >= 1 ? "<= 0.1" : delayMs > 0 ? "-" : "<= Pipeline=no");
+  Pair serialPair = best;
+  serialPair.program = serialBest;
+  serialPair.programCpu = serialCpu;
+  std::snprintf(label, sizeof label, "PostgreSQL %s, %d inserts, Pipeline=no",
+                delayMs > 0 ? (std::to_string(delayMs).substr(0, 3) + " ms each way").c_str()
+                            : "direct",
+                batches);
+  Report(label, serialPair, "-");
+  proxy.reset();
+  PgValue(conninfo, "DROP DATABASE IF EXISTS vandrel_bench_remote");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -554,6 +634,8 @@ int main(int argc, char** argv) {
     BenchHeavy(exe, argv[3], Arg(argv, argc, 4, 1000000));
   } else if (what == "bigfile") {
     BenchBigFile(exe, Arg(argv, argc, 3, 1024));
+  } else if (what == "remote" && argc > 4) {
+    BenchRemote(exe, argv[3], std::atof(argv[4]), Arg(argv, argc, 5, 2000));
   } else if (what == "startup") {
     BenchStartup(exe);
   } else {
