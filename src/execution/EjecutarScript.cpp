@@ -36,6 +36,9 @@ bool EjecutarScript(const RegistroScript& Registro) {
         while (IndiceLote <= limite) {
           line = 190;
           const std::string_view pieza = Lotes[static_cast<std::size_t>(IndiceLote)];
+          // A batch that cannot be formed is reported with its own number and what of it was
+          // formed, never with the previous batch's text; freeing that first leaves room.
+          TextoLote = std::string();
           TextoLote.reserve(pieza.size() + 2);
           TextoLote.assign(pieza).append("\r\n");
           line = 210;
