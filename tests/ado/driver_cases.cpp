@@ -175,6 +175,40 @@ TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM pid"), "1");
 }
 
+// A lock another session holds fails the batch after the session's lock_timeout: 60 s when
+// nothing set one (or it reads 0), else the value of whatever did (PGOPTIONS, a script's SET).
+TEST_P(DriverTest, ALockHeldElsewhereIsWaitedOnForALimitedTime) {
+  if (Sqlite()) GTEST_SKIP() << "SQLite waits its own 5 s";
+  const auto open = [&] {
+    return GetParam() == "odbc" ? ado::OpenOdbc(OdbcConnectionString(server->name()))
+                                : ado::OpenPostgres(server->conninfo());
+  };
+  const struct { const char* pgoptions; const char* limit; } rows[] = {
+      {nullptr, "1min"}, {"-c lock_timeout=5s", "5s"}, {"-c lock_timeout=0", "1min"}};  // 0 reads as unset
+  const char* saved = getenv("PGOPTIONS");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.limit);
+    if (row.pgoptions != nullptr) setenv("PGOPTIONS", row.pgoptions, 1);
+    else unsetenv("PGOPTIONS");
+    auto session = open();
+    session->Execute("DROP TABLE IF EXISTS lt; CREATE TABLE lt AS SELECT current_setting('lock_timeout') AS v");
+    EXPECT_EQ(Scalar("SELECT v FROM lt"), row.limit);
+  }
+  if (saved != nullptr) setenv("PGOPTIONS", saved, 1);
+  else unsetenv("PGOPTIONS");
+
+  db->Execute("CREATE TABLE t (a int)");
+  auto holder = open();
+  holder->BeginTrans();
+  holder->Execute("LOCK TABLE t IN ACCESS EXCLUSIVE MODE");
+  db->BeginTrans();
+  db->Execute("SET lock_timeout = '50ms'");
+  EXPECT_THAT(Failure("INSERT INTO t VALUES (1)"),
+              AllOf(HasSubstr("lock was not granted"), HasSubstr("SET lock_timeout")));
+  db->RollbackTrans();
+  holder->RollbackTrans();
+}
+
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),

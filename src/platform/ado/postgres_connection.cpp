@@ -135,7 +135,12 @@ class PostgresConnection final : public Connection {
           break;
         }
         default:
-          if (!first) first = PostgresError(conn_, result.get(), secrets_);
+          if (!first) {
+            first = PostgresError(conn_, result.get(), secrets_);
+            const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+            if (state != nullptr && std::string_view(state) == "55P03")
+              first = Error(first->Description() + std::string(kLockNotGranted));
+          }
           break;
       }
     }
@@ -180,6 +185,17 @@ std::string MaskQuoted(const std::string& text) {
   return masked.append(text, at);
 }
 
+// A session whose lock_timeout nothing set (0) gets kLockTimeoutSeconds; one set by the
+// string's options, PGOPTIONS, the role or the database stays. False when the server refused.
+bool NoLockWaitForEver(PGconn* conn) {
+  Result shown{PQexec(conn, "SHOW lock_timeout")};
+  if (PQresultStatus(shown.get()) != PGRES_TUPLES_OK || PQntuples(shown.get()) != 1) return false;
+  if (std::string_view(PQgetvalue(shown.get(), 0, 0)) != "0") return true;
+  const std::string set = "SET lock_timeout = '" + std::to_string(kLockTimeoutSeconds) + "s'";
+  Result done{PQexec(conn, set.c_str())};
+  return PQresultStatus(done.get()) == PGRES_COMMAND_OK;
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> PostgresConnectOptions(
@@ -222,6 +238,11 @@ ConnectionPtr OpenPostgres(const std::string& conninfo) {
   }
   // Text inside the program is UTF-8.
   if (PQsetClientEncoding(conn, "UTF8") != 0) {
+    Error error = PostgresError(conn, nullptr, secrets);
+    PQfinish(conn);
+    throw error;
+  }
+  if (!NoLockWaitForEver(conn)) {
     Error error = PostgresError(conn, nullptr, secrets);
     PQfinish(conn);
     throw error;
