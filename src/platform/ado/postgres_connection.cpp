@@ -2,10 +2,12 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
+#include "platform/ado/pg_text.h"
 
 namespace vandrel::ado {
 
@@ -67,14 +69,59 @@ class PostgresConnection final : public Connection {
   void Execute(std::string_view text, int) override {
     if (!NeedsEngine(text)) return;
     Resume();
-    Run(std::string(text));
+    const std::string batch(text);
+    try {
+      Run(batch);
+    } catch (const Error& error) {
+      if (prepared_ > 0) EndPrepared(batch, error.Description());
+      throw;
+    }
+    if (prepared_ > 0) EndPrepared(batch, "");
     KeepEncoding();
     Resume();
   }
 
  private:
-  // A batch that ended our transaction itself (COMMIT, ROLLBACK, PREPARE TRANSACTION)
-  // leaves what follows inside a new one, all-or-nothing up to the caller's commit.
+  // A prepared transaction keeps its locks until someone ends it, and the next batch may
+  // wait on them for ever: the batch fails, and what it prepared is rolled back here (the
+  // entity's own rollback can no longer reach it). The identifiers are the batch's first
+  // PREPARE TRANSACTION statements, as many as the server prepared.
+  [[noreturn]] void EndPrepared(const std::string& batch, const std::string& batchError) {
+    const auto count = static_cast<std::size_t>(std::exchange(prepared_, 0));
+    std::vector<std::string> ids = PreparedTransactionIds(batch);
+    if (ids.size() > count) ids.resize(count);
+    std::string text = "a script may not leave a prepared transaction pending:";
+    for (const std::string& id : ids) {
+      const std::string quoted = Quoted(id);
+      try {
+        Run("ROLLBACK PREPARED " + quoted);
+        text += " " + quoted + " was rolled back;";
+      } catch (const Error& error) {
+        text += " " + quoted + " is left pending (" + error.Description() +
+                "): end it with ROLLBACK PREPARED " + quoted + ";";
+      }
+    }
+    if (ids.size() < count)
+      text += " " + std::to_string(count - ids.size()) +
+              " whose identifier the batch does not show is left pending: find it in "
+              "pg_prepared_xacts and end it with ROLLBACK PREPARED;";
+    text.pop_back();
+    if (!batchError.empty()) text += "\n" + batchError;
+    throw Error(text);
+  }
+
+  // A string constant PostgreSQL reads the same whatever standard_conforming_strings says.
+  static std::string Quoted(const std::string& value) {
+    std::string quoted = value.find('\\') == std::string::npos ? "'" : "E'";
+    for (const char c : value) {
+      if (c == '\'' || c == '\\') quoted += c;
+      quoted += c;
+    }
+    return quoted + "'";
+  }
+
+  // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
+  // inside a new one, all-or-nothing up to the caller's commit.
   void Resume() {
     CheckAlive();
     if (!ours_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) return;
@@ -114,6 +161,7 @@ class PostgresConnection final : public Connection {
   }
 
   std::string RunNow(const std::string& text) {
+    prepared_ = 0;
     if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
     std::string tag;
     std::optional<Error> first;
@@ -124,6 +172,7 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (tag == "PREPARE TRANSACTION") ++prepared_;
           break;
         case PGRES_COPY_IN:
           PQputCopyEnd(conn_, "COPY FROM STDIN is not supported");
@@ -168,6 +217,7 @@ class PostgresConnection final : public Connection {
   std::string failure_;  // the error that put the transaction into the failed state
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
+  int prepared_ = 0;     // transactions the last text run prepared (PREPARE TRANSACTION)
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.
