@@ -221,19 +221,15 @@ TEST_P(DriverTest, ALockHeldElsewhereIsWaitedOnForALimitedTime) {
     return GetParam() == "odbc" ? ado::OpenOdbc(OdbcConnectionString(server->name()))
                                 : ado::OpenPostgres(server->conninfo());
   };
-  const struct { const char* pgoptions; const char* limit; } rows[] = {
-      {nullptr, "1min"}, {"-c lock_timeout=5s", "5s"}, {"-c lock_timeout=0", "1min"}};  // 0 reads as unset
-  const char* saved = getenv("PGOPTIONS");
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.limit);
-    if (row.pgoptions != nullptr) setenv("PGOPTIONS", row.pgoptions, 1);
-    else unsetenv("PGOPTIONS");
-    auto session = open();
-    session->Execute("DROP TABLE IF EXISTS lt; CREATE TABLE lt AS SELECT current_setting('lock_timeout') AS v");
-    EXPECT_EQ(Scalar("SELECT v FROM lt"), row.limit);
+  // 0 reads as unset.
+  for (const auto& [pgoptions, limit] : {std::pair{"", "1min"}, {"-c lock_timeout=5s", "5s"},
+                                         {"-c lock_timeout=0", "1min"}}) {
+    SCOPED_TRACE(limit);
+    setenv("PGOPTIONS", pgoptions, 1);
+    open()->Execute("DROP TABLE IF EXISTS lt; CREATE TABLE lt AS SELECT current_setting('lock_timeout') AS v");
+    unsetenv("PGOPTIONS");
+    EXPECT_EQ(Scalar("SELECT v FROM lt"), limit);
   }
-  if (saved != nullptr) setenv("PGOPTIONS", saved, 1);
-  else unsetenv("PGOPTIONS");
 
   db->Execute("CREATE TABLE t (a int)");
   auto holder = open();
