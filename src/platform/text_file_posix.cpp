@@ -219,11 +219,10 @@ class PosixTextFile final : public TextFile {
                     offset, line);
   }
 
-  // The line, as an editor counts them (CR LF, CR or LF end one), that holds `offset`.
+  // The line, as an editor counts them, that holds `offset`.
   std::uint64_t LineAt(std::uint64_t offset) const {
-    std::uint64_t line = 1;
+    LineCounter counter;
     char buf[1 << 14];
-    char previous = 0;
     for (std::uint64_t at = 0; at < offset;) {
       const ssize_t got = ::pread(fd_, buf, std::min<std::uint64_t>(sizeof buf, offset - at),
                                   static_cast<off_t>(at));
@@ -231,13 +230,10 @@ class PosixTextFile final : public TextFile {
         if (got < 0 && errno == EINTR) continue;
         break;
       }
-      for (ssize_t i = 0; i < got; ++i) {
-        if (buf[i] == '\n' ? previous != '\r' : buf[i] == '\r') ++line;
-        previous = buf[i];
-      }
+      counter.Feed(std::string_view(buf, static_cast<std::size_t>(got)));
       at += static_cast<std::uint64_t>(got);
     }
-    return line;
+    return counter.Next().line;
   }
 
   void ReadUtf8(LineWriter& writer) {
@@ -301,6 +297,34 @@ class PosixTextFile final : public TextFile {
 };
 
 }  // namespace
+
+void LineCounter::Feed(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (c == '\n' ? !afterCr_ : c == '\r') {
+      ++line_;
+      column_ = 1;
+    } else if (c != '\n' && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++column_;
+    }
+    afterCr_ = c == '\r';
+  }
+}
+
+TextPlace ReadTextPlaces::At(std::size_t offset) {
+  if (offset < at_) *this = ReadTextPlaces(text_);
+  // Reading leaves every CR before an LF; a CR before another CR is the one the GO lines'
+  // normalisation put in front of a CR LF, and no part of the file.
+  std::size_t from = at_;
+  for (std::size_t i = at_; i < offset; ++i) {
+    if (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\r') {
+      counter_.Feed(text_.substr(from, i - from));
+      from = i + 1;
+    }
+  }
+  counter_.Feed(text_.substr(from, offset - from));
+  at_ = offset;
+  return counter_.Next();
+}
 
 std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
   // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.

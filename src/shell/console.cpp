@@ -57,7 +57,18 @@ void ConsoleStatus::Line(const std::string& utf8) {
 }
 
 void ConsoleDesktop::ShowBox(const std::string& prompt, int /*style*/, const std::string& title) {
-  const std::string text = platform::ToLocaleText("== " + title + " ==\n" + prompt + "\n");
+  Write("== " + title + " ==\n" + prompt + "\n");
+}
+
+void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t /*batch_at*/, int style,
+                                      const std::string& title,
+                                      const std::optional<FailurePlace>& place) {
+  ShowBox(prompt, style, title);
+  if (place) Write(place->CompilerLine() + "\n");
+}
+
+void ConsoleDesktop::Write(const std::string& utf8) {
+  const std::string text = platform::ToLocaleText(utf8);
   std::fwrite(text.data(), 1, text.size(), err_);
   std::fflush(err_);
 }

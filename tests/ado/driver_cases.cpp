@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "support/databases.h"
 #include "support/recording.h"
@@ -176,6 +177,60 @@ TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
 }
 
 }  // namespace
+
+// Where in the batch the failure lies: '@' marks it in each engine's row ("" where the
+// engine takes the text otherwise). ODBC tells only the batch.
+TEST_P(DriverTest, AFailureTellsItsPlaceInTheBatch) {
+  using Kind = ado::BatchPlace::Kind;
+  const struct {
+    const char* name;
+    std::string sqlite;
+    Kind sqliteKind;
+    std::string postgres;
+    Kind postgresKind;
+  } rows[] = {
+      {"key_violated_after_empty_statements_and_comments",
+       "CREATE TABLE t (a integer primary key);\n;\nINSERT INTO t VALUES (1); -- x;\n/* y; */ @INSERT INTO t VALUES (1);\n",
+       Kind::Statement,
+       "CREATE TABLE t (a integer primary key);\n;\nINSERT INTO t VALUES (1); -- x;\n/* y; */ @INSERT INTO t VALUES (1);\n",
+       Kind::Statement},
+      {"syntax_after_multibyte", "SELECT 1;\nSELECT 'ñandú', 2 FORM @x;\n", Kind::Exact,
+       "SELECT 1;\nSELECT 'ñandú', 2 FORM @x;\n", Kind::Exact},
+      {"unknown_column", "SELECT 1;\r\nSELECT 'é', @nope;\r\n", Kind::Exact,
+       "SELECT 1;\r\nSELECT 'é', @nope;\r\n", Kind::Exact},
+      {"end_of_input", "SELECT 1;\n@SELECT (1\n", Kind::Statement, "SELECT 1;\nSELECT (1\n@", Kind::Exact},
+      {"raised_in_a_function_with_semicolons_in_its_body", "",
+       Kind::Batch,
+       "CREATE FUNCTION f() RETURNS int LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'no; way'; END $$;\n"
+       "SELECT ';';\n@SELECT f();\n",
+       Kind::Statement},
+      // Whether a backslash escapes is the session's business: the statements are not sure.
+      {"backslash_read_two_ways", "", Kind::Batch, "@SELECT 'a\\'; SELECT 1; -- '\nSELECT 1/0;\n", Kind::Batch},
+      {"atomic_body", "", Kind::Batch,
+       "@CREATE FUNCTION g() RETURNS int LANGUAGE sql BEGIN ATOMIC SELECT 1; END;\nSELECT 1/0;\n", Kind::Batch},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string text = GetParam() == "sqlite" ? row.sqlite : row.postgres;
+    if (text.empty()) continue;
+    const auto at = text.find('@');
+    ASSERT_NE(std::string::npos, at);
+    text.erase(at, 1);
+    ado::BatchPlace expected{at, GetParam() == "sqlite" ? row.sqliteKind : row.postgresKind};
+    if (GetParam() == "odbc") expected = {};
+    db->BeginTrans();
+    std::optional<ado::BatchPlace> place;
+    try {
+      db->Execute(text);
+    } catch (const ado::BatchError& e) {
+      place = e.Place();
+    }
+    db->RollbackTrans();
+    ASSERT_TRUE(place.has_value()) << "no BatchError";
+    EXPECT_EQ(expected.offset, place->offset);
+    EXPECT_EQ(static_cast<int>(expected.kind), static_cast<int>(place->kind));
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),
                          [](const auto& p) { return p.param; });

@@ -65,7 +65,8 @@ TEST_F(ConsoleTest, EachEndingAsTheUserSeesIt) {
   o = Run();
   EXPECT_EQ(o.exit, 1);
   EXPECT_EQ(o.err, "== ¡Atencion! ==\nno such table: nada Actualización Cancelada. Script: INTERNOS_02.sql - Linea: 1"
-                   "\r\nINSERT INTO nada VALUES(2);\r\n\n");
+                   "\r\nINSERT INTO nada VALUES(2);\r\n\n" +
+                   std::filesystem::canonical(folder).string() + "/INTERNOS_02.sql:3: error: no such table: nada\n");
 
   std::filesystem::remove(folder / "INTERNOS_02.sql");
   std::filesystem::remove(inst.Db("INTERNOS"));

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
@@ -94,6 +95,7 @@ class OdbcConnection final : public Connection {
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
     std::optional<Error> error;
+    BatchPlace place;
     Running(stmt);
     SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data())),
                                  static_cast<SQLINTEGER>(text.size()));
@@ -103,6 +105,7 @@ class OdbcConnection final : public Connection {
         // An UPDATE or DELETE that touched no row; the batch goes on.
       } else if (!Ok(rc)) {
         error = Diagnose(SQL_HANDLE_STMT, stmt, "the statement failed");
+        place = PlaceOf(text, stmt);
         break;
       } else {
         SQLSMALLINT columns = 0;
@@ -123,7 +126,7 @@ class OdbcConnection final : public Connection {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (error) {
       if (open_ && failure_.empty()) failure_ = error->Description();
-      throw *error;
+      throw BatchError(*error, place);
     }
     if (postgres_ && MayChangeClientEncoding(text)) {
       if (auto changed = EncodingChange()) {
@@ -133,14 +136,32 @@ class OdbcConnection final : public Connection {
     }
   }
 
+  // Drivers tell no place in the batch, except SQL Server's: the line of the batch (1 the
+  // first) in a diagnostic field of their own.
+  BatchPlace PlaceOf(std::string_view text, SQLHSTMT stmt) const {
+    constexpr SQLSMALLINT kSqlServerLine = -1154;
+    SQLUSMALLINT line = 0;
+    if (!sqlServer_ || !Ok(SQLGetDiagField(SQL_HANDLE_STMT, stmt, 1, kSqlServerLine, &line,
+                                           SQL_IS_USMALLINT, nullptr)) || line == 0)
+      return {};
+    std::size_t at = 0;
+    for (SQLUSMALLINT k = 1; k < line; ++k) {
+      at = text.find('\n', at);
+      if (at == std::string_view::npos) return {};
+      ++at;
+    }
+    return {at, BatchPlace::Kind::Statement};
+  }
+
  public:
   // Which engine is behind the driver, and the session's client encoding when it is
   // PostgreSQL.
   void LearnServer() {
     SQLCHAR name[64] = {};
     SQLSMALLINT length = 0;
-    postgres_ = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length)) &&
-                std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
+    const bool named = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length));
+    postgres_ = named && std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
+    sqlServer_ = named && std::string_view(reinterpret_cast<const char*>(name)) == "Microsoft SQL Server";
     if (postgres_) encoding_ = ClientEncoding();
   }
 
@@ -230,6 +251,7 @@ class OdbcConnection final : public Connection {
   std::string failure_;  // the first error inside the open transaction
   std::string lost_;     // why the connection went away
   bool postgres_ = false;  // the engine is PostgreSQL
+  bool sqlServer_ = false;
   std::string encoding_;   // its session's client encoding when the connection opened
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,22 @@ class Scanner {
  public:
   Scanner(std::string_view s, bool escapes) : s_(s), escapes_(escapes) {}
 
-  bool FindsCopyWithTheClient() {
+  bool FindsCopyWithTheClient() { return Scan(true); }
+
+  // The offsets of the statements' first tokens, or nothing when the server may cut the
+  // text otherwise (a ';' inside parentheses, a BEGIN ATOMIC body).
+  std::optional<std::vector<std::size_t>> Statements() {
+    std::vector<std::size_t> starts;
+    starts_ = &starts;
+    Scan(false);
+    if (unsure_) return std::nullopt;
+    return starts;
+  }
+
+ private:
+  bool Scan(bool stopAtCopy) {
     while (at_ < s_.size()) {
+      tokenAt_ = at_;
       const char c = s_[at_];
       const char next = at_ + 1 < s_.size() ? s_[at_ + 1] : '\0';
       if (c == '-' && next == '-') {
@@ -48,10 +63,12 @@ class Scanner {
           SkipQuoted('\'', true);
           word = "'";
         }
+        if (word == "atomic") unsure_ = true;
         Token(word);
       } else if (c == ';') {
         ++at_;
-        if (EndStatement()) return true;
+        if (depth_ > 0) unsure_ = true;
+        if (EndStatement() && stopAtCopy) return true;
       } else {
         ++at_;
         if (c == ')' && depth_ > 0) --depth_;
@@ -63,9 +80,10 @@ class Scanner {
     return EndStatement();
   }
 
- private:
   // Only what lies outside parentheses tells where a COPY's data goes.
   void Token(std::string token) {
+    if (starts_ != nullptr && !inStatement_) starts_->push_back(tokenAt_);
+    inStatement_ = true;
     if (depth_ == 0 && (words_.empty() || words_[0] == "copy")) words_.push_back(std::move(token));
   }
 
@@ -79,6 +97,7 @@ class Scanner {
     }
     words_.clear();
     depth_ = 0;
+    inStatement_ = false;
     return copies;
   }
 
@@ -128,6 +147,10 @@ class Scanner {
   std::size_t at_ = 0;
   int depth_ = 0;
   std::vector<std::string> words_;  // the current statement's tokens outside parentheses
+  std::size_t tokenAt_ = 0;         // where the token being read began
+  bool inStatement_ = false;        // a token of the current statement has been read
+  std::vector<std::size_t>* starts_ = nullptr;
+  bool unsure_ = false;
 };
 
 bool Contains(std::string_view text, std::string_view lowerWord) {
@@ -141,6 +164,15 @@ bool CopiesWithTheClient(std::string_view text) {
   if (!Contains(text, "copy")) return false;
   return Scanner(text, false).FindsCopyWithTheClient() ||
          (text.find('\\') != std::string_view::npos && Scanner(text, true).FindsCopyWithTheClient());
+}
+
+std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text) {
+  auto starts = Scanner(text, false).Statements();
+  // Backslashes are escapes or not by a setting of the session: both readings must agree.
+  if (starts && text.find('\\') != std::string_view::npos &&
+      Scanner(text, true).Statements() != starts)
+    return std::nullopt;
+  return starts;
 }
 
 bool MayChangeClientEncoding(std::string_view text) {

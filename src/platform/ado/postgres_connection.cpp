@@ -1,11 +1,14 @@
 #include <libpq-fe.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
+#include "platform/ado/pg_text.h"
 
 namespace vandrel::ado {
 
@@ -117,6 +120,8 @@ class PostgresConnection final : public Connection {
     if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
     std::string tag;
     std::optional<Error> first;
+    std::size_t done = 0;  // statements that returned their result before the first error
+    std::string position;  // the server's, "" when it sent none
     while (Result result{PQgetResult(conn_)}) {
       switch (PQresultStatus(result.get())) {
         case PGRES_COMMAND_OK:
@@ -124,6 +129,7 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (!first) ++done;
           break;
         case PGRES_COPY_IN:
           PQputCopyEnd(conn_, "COPY FROM STDIN is not supported");
@@ -135,15 +141,38 @@ class PostgresConnection final : public Connection {
           break;
         }
         default:
-          if (!first) first = PostgresError(conn_, result.get(), secrets_);
+          if (!first) {
+            first = PostgresError(conn_, result.get(), secrets_);
+            if (const char* p = PQresultErrorField(result.get(), PG_DIAG_STATEMENT_POSITION))
+              position = p;
+          }
           break;
       }
     }
-    if (first) Fail(std::move(*first));
+    if (first) Fail(BatchError(*first, PlaceOf(text, position, done)));
     return tag;
   }
 
-  [[noreturn]] void Fail(Error error) {
+  // The server's position (1-based, in characters) when it sent one; otherwise the
+  // statement after the `done` that returned a result, when the text's statements are sure.
+  BatchPlace PlaceOf(std::string_view text, const std::string& position, std::size_t done) const {
+    if (!position.empty()) {
+      std::size_t chars = std::strtoull(position.c_str(), nullptr, 10);
+      if (chars > 0) {
+        std::size_t at = 0;
+        for (; at < text.size(); ++at)
+          if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && --chars == 0) break;
+        return {at, BatchPlace::Kind::Exact};
+      }
+    }
+    if (PQstatus(conn_) != CONNECTION_OK) return {};
+    const auto starts = StatementStarts(text);
+    if (!starts || done >= starts->size()) return {};
+    return {(*starts)[done], BatchPlace::Kind::Statement};
+  }
+
+  template <class E>
+  [[noreturn]] void Fail(E error) {
     if (PQstatus(conn_) != CONNECTION_OK) {
       if (lost_.empty()) lost_ = error.Description();
     } else if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
