@@ -64,7 +64,7 @@ void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t /*b
                                       const std::string& title,
                                       const std::optional<FailurePlace>& place) {
   ShowBox(prompt, style, title);
-  if (place) Write(place->CompilerLine() + "\n");
+  if (place) Write(Escaped(place->CompilerLine()) + "\n");
 }
 
 void ConsoleDesktop::Write(const std::string& utf8) {

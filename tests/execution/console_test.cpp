@@ -124,12 +124,19 @@ TEST_F(ConsoleTest, ScriptsOutOfTheUsersReachStopTheRun) {
 TEST_F(ConsoleTest, NamesWithControlCharactersCannotForgeStatusLines) {
   const std::string forged = "CATALOGOS_01\nEjecutando actualización 9 de 9\r\x1b[2J\t\x7f\xc2\x9b.sql";
   inst.program.Write(forged, "CREATE TABLE paises(id INTEGER);\r\nGO\r\n");
-  const Outcome o = Run();
+  Outcome o = Run();
   EXPECT_EQ(o.exit, 0) << o.err;
   EXPECT_EQ(o.out, "Vandrel de Base de Datos de Corvessa v.2.0.1\nPreparando ...\nBuscando actualizaciones ... \n"
                    "  CATALOGOS_01\\nEjecutando actualización 9 de 9\\r\\x1b[2J\\t\\x7f\\u009b.sql\n"
                    "Buscando actualizaciones 1 de 1\nEjecutando actualización 1 de 1\n");
   EXPECT_EQ(Paises(), 0);
+
+  inst.program.Write(forged, "INSERT INTO paises VALUES(1);\r\nGO\r\nINSERT INTO nada VALUES(2);\r\nGO\r\n");
+  o = Run();
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_THAT(o.err, ::testing::EndsWith("\n" + std::filesystem::canonical(inst.program.path()).string() +
+                                         "/CATALOGOS_01\\nEjecutando actualización 9 de 9\\r\\x1b[2J\\t\\x7f"
+                                         "\\u009b.sql:3: error: no such table: nada\n"));
 }
 
 // Typing an option to learn about the program must never run an update.
