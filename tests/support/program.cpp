@@ -54,6 +54,7 @@ pid_t Program::Start(const std::string& programFiles, long limitKiB,
     args = {"/bin/sh", "-c", limits + "exec \"$0\" \"$@\"", exe_.string()};
   }
   args.insert(args.end(), arguments.begin(), arguments.end());
+  args.insert(args.begin(), launcher.begin(), launcher.end());
 
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());

@@ -43,6 +43,10 @@ class Program {
   // What the running program has written to stdout so far.
   std::string OutputSoFar() const;
 
+  // A command the program is started through, its arguments after it (setpriv, to run it
+  // as another user); empty to start it directly.
+  std::vector<std::string> launcher;
+
  private:
   std::filesystem::path folder_;
   std::filesystem::path exe_;
