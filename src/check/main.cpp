@@ -70,7 +70,9 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool Fatal(const check::Finding& f) { return f.kind == "invalid-text" || f.kind == "too-many-batches"; }
+bool Fatal(const check::Finding& f) {
+  return f.kind == "invalid-text" || f.kind == "too-many-batches" || f.kind == "nul-character";
+}
 
 void PrintScript(const check::ScriptReport& r, bool batches) {
   if (r.error.empty())

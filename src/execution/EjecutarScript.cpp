@@ -88,6 +88,11 @@ bool EjecutarScript(const RegistroScript& Registro) {
         while (IndiceLote <= limite) {
           line = 190;
           pieza = Lotes[static_cast<std::size_t>(IndiceLote)];
+          // A batch that cannot be formed is reported with its own number and what of it was
+          // formed, never with the previous batch's text; a block too small for it is freed
+          // first, which leaves room.
+          if (TextoLote.capacity() < pieza.size() + 2) TextoLote = std::string();
+          TextoLote.clear();
           TextoLote.reserve(pieza.size() + 2);
           TextoLote.assign(pieza).append("\r\n");
           line = 210;

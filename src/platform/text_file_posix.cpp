@@ -118,6 +118,10 @@ const char* FileKind(mode_t mode) {
   return "a special file";
 }
 
+Error NotRegular(const std::string& path, mode_t mode) {
+  return Error("Cannot open " + path + ": it is " + FileKind(mode) + ", not a regular file");
+}
+
 class Iconv {
  public:
   Iconv(const std::string& from, const std::string& path)
@@ -149,9 +153,7 @@ class PosixTextFile final : public TextFile {
     struct stat st;
     if (fstat(fd_, &st) != 0) throw SystemError("Cannot open " + path_, errno);
     if (S_ISDIR(st.st_mode)) throw SystemError("Cannot open " + path_, EISDIR);
-    if (!S_ISREG(st.st_mode))
-      throw Error("Cannot open " + path_ + ": it is " + FileKind(st.st_mode) +
-                  ", not a regular file");
+    if (!S_ISREG(st.st_mode)) throw NotRegular(path_, st.st_mode);
   }
 
   void ReadAllLines(std::string& out) override {
@@ -209,10 +211,12 @@ class PosixTextFile final : public TextFile {
 
   [[noreturn]] void Invalid(std::uint64_t offset) const {
     const bool utf8 = IsUtf8(codeset_);
-    throw Error("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
-                " (line " + std::to_string(LineAt(offset)) + ") is not valid " + codeset_ +
-                " text; convert the file to " + codeset_ + ", e.g. with iconv -f " +
-                (utf8 ? "WINDOWS-1252" : "UTF-8") + " -t " + codeset_);
+    const std::uint64_t line = LineAt(offset);
+    throw TextError("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
+                        " (line " + std::to_string(line) + ") is not valid " + codeset_ +
+                        " text; convert the file to " + codeset_ + ", e.g. with iconv -f " +
+                        (utf8 ? "WINDOWS-1252" : "UTF-8") + " -t " + codeset_,
+                    offset, line);
   }
 
   // The line, as an editor counts them, that holds `offset`.
@@ -335,6 +339,21 @@ std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
   }
   file->CheckReadable();
   return file;
+}
+
+bool IsTextFileToRead(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int err = errno;
+    // A link to nothing, or a name gone since the folder was read: there is no file.
+    if (err == ENOENT || err == ENOTDIR) return false;
+    throw SystemError("Cannot open " + path, err);
+  }
+  if (S_ISDIR(st.st_mode)) return false;
+  // Opening a device may act on it (a tape rewinds): refused without opening.
+  if (!S_ISREG(st.st_mode)) throw NotRegular(path, st.st_mode);
+  OpenTextFile(path)->Close();
+  return true;
 }
 
 }  // namespace vandrel::platform

@@ -176,8 +176,9 @@ std::string OdbcState(SQLSMALLINT handleType, SQLHANDLE handle) {
 
 bool NeedsEngine(std::string_view text) {
   if (const auto nul = text.find('\0'); nul != std::string_view::npos)
-    throw Error("The command text contains a NUL character at offset " + std::to_string(nul) +
-                "; nothing of it was run");
+    throw TextError("The command text contains a NUL character at offset " +
+                        std::to_string(nul) + "; nothing of it was run",
+                    nul, 0);
   return text.find_first_not_of(" \t\r\n\v\f") != std::string_view::npos;
 }
 

@@ -43,8 +43,8 @@ Error OdbcError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view fallb
 std::string OdbcState(SQLSMALLINT handleType, SQLHANDLE handle);
 
 // Text the engine would cut short or that needs no engine, refused or skipped the same way
-// by every driver: returns false for a text of blanks and line ends only; throws for an
-// embedded NUL.
+// by every driver: returns false for a text of blanks and line ends only; throws a
+// TextError for an embedded NUL, its offset in `text` as a field.
 bool NeedsEngine(std::string_view text);
 
 }  // namespace vandrel::ado

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
@@ -79,19 +80,64 @@ class PostgresConnection final : public Connection {
     Run("ROLLBACK");
   }
 
-  void Execute(std::string_view text, int, std::int64_t batch) override {
+  void Execute(std::string_view text, int, std::int64_t number) override {
     if (!NeedsEngine(text)) return;
-    if (options_.pipeline && ours_ && Pipelinable(text) && Pipelined(text, batch)) return;
+    if (options_.pipeline && ours_ && Pipelinable(text) && Pipelined(text, number)) return;
     Drain();
     Resume();
-    Run(std::string(text));
+    const std::string batch(text);
+    try {
+      Run(batch);
+    } catch (const Error& error) {
+      if (prepared_ > 0) EndPrepared(batch, error.Description());
+      throw;
+    }
+    if (prepared_ > 0) EndPrepared(batch, "");
     KeepEncoding();
     Resume();
   }
 
  private:
-  // A batch that ended our transaction itself (COMMIT, ROLLBACK, PREPARE TRANSACTION)
-  // leaves what follows inside a new one, all-or-nothing up to the caller's commit.
+  // A prepared transaction keeps its locks until someone ends it, and the next batch may
+  // wait on them for ever: the batch fails, and what it prepared is rolled back here (the
+  // entity's own rollback can no longer reach it). The identifiers are the batch's first
+  // PREPARE TRANSACTION statements, as many as the server prepared.
+  [[noreturn]] void EndPrepared(const std::string& batch, const std::string& batchError) {
+    const auto count = static_cast<std::size_t>(std::exchange(prepared_, 0));
+    std::vector<std::string> ids = PreparedTransactionIds(batch);
+    if (ids.size() > count) ids.resize(count);
+    std::string text = "a script may not leave a prepared transaction pending:";
+    for (const std::string& id : ids) {
+      const std::string quoted = Quoted(id);
+      try {
+        Run("ROLLBACK PREPARED " + quoted);
+        text += " " + quoted + " was rolled back;";
+      } catch (const Error& error) {
+        text += " " + quoted + " is left pending (" + error.Description() +
+                "): end it with ROLLBACK PREPARED " + quoted + ";";
+      }
+    }
+    if (ids.size() < count)
+      text += " " + std::to_string(count - ids.size()) +
+              " whose identifier the batch does not show is left pending: find it in "
+              "pg_prepared_xacts and end it with ROLLBACK PREPARED;";
+    text.pop_back();
+    if (!batchError.empty()) text += "\n" + batchError;
+    throw Error(text);
+  }
+
+  // A string constant PostgreSQL reads the same whatever standard_conforming_strings says.
+  static std::string Quoted(const std::string& value) {
+    std::string quoted = value.find('\\') == std::string::npos ? "'" : "E'";
+    for (const char c : value) {
+      if (c == '\'' || c == '\\') quoted += c;
+      quoted += c;
+    }
+    return quoted + "'";
+  }
+
+  // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
+  // inside a new one, all-or-nothing up to the caller's commit.
   void Resume() {
     CheckAlive();
     if (!ours_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) return;
@@ -169,6 +215,7 @@ class PostgresConnection final : public Connection {
   }
 
   std::string RunNow(const std::string& text) {
+    prepared_ = 0;
     if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
     std::string tag;
     std::optional<Error> first;
@@ -182,6 +229,7 @@ class PostgresConnection final : public Connection {
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
           if (!first) ++done;
+          if (tag == "PREPARE TRANSACTION") ++prepared_;
           break;
         case PGRES_COPY_IN:
           PQputCopyEnd(conn_, "COPY FROM STDIN is not supported");
@@ -197,6 +245,9 @@ class PostgresConnection final : public Connection {
             first = PostgresError(conn_, result.get(), secrets_);
             if (const char* p = PQresultErrorField(result.get(), PG_DIAG_STATEMENT_POSITION))
               position = p;
+            const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+            if (state != nullptr && std::string_view(state) == "55P03")
+              first = Error(first->Description() + std::string(kLockNotGranted));
           }
           break;
       }
@@ -246,6 +297,7 @@ class PostgresConnection final : public Connection {
   std::string failure_;  // the error that put the transaction into the failed state
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
+  int prepared_ = 0;     // transactions the last text run prepared (PREPARE TRANSACTION)
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.
@@ -261,6 +313,17 @@ std::string MaskQuoted(const std::string& text) {
     at = close + 1;
   }
   return masked.append(text, at);
+}
+
+// A session whose lock_timeout nothing set (0) gets kLockTimeoutSeconds; one set by the
+// string's options, PGOPTIONS, the role or the database stays. False when the server refused.
+bool NoLockWaitForEver(PGconn* conn) {
+  Result shown{PQexec(conn, "SHOW lock_timeout")};
+  if (PQresultStatus(shown.get()) != PGRES_TUPLES_OK || PQntuples(shown.get()) != 1) return false;
+  if (std::string_view(PQgetvalue(shown.get(), 0, 0)) != "0") return true;
+  const std::string set = "SET lock_timeout = '" + std::to_string(kLockTimeoutSeconds) + "s'";
+  Result done{PQexec(conn, set.c_str())};
+  return PQresultStatus(done.get()) == PGRES_COMMAND_OK;
 }
 
 }  // namespace
@@ -305,6 +368,11 @@ ConnectionPtr OpenPostgres(const std::string& conninfo, PostgresOptions settings
   }
   // Text inside the program is UTF-8.
   if (PQsetClientEncoding(conn, "UTF8") != 0) {
+    Error error = PostgresError(conn, nullptr, secrets);
+    PQfinish(conn);
+    throw error;
+  }
+  if (!NoLockWaitForEver(conn)) {
     Error error = PostgresError(conn, nullptr, secrets);
     PQfinish(conn);
     throw error;
