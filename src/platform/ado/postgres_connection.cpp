@@ -195,8 +195,8 @@ class PostgresConnection final : public Connection {
       if (const char* p = PQresultErrorField(failure.result.get(), PG_DIAG_STATEMENT_POSITION))
         position = p;
     }
-    Fail(BatchError(PostgresError(conn_, failure.result.get(), secrets_),
-                    PlaceOf(failure.text, position, 0), failure.batch));
+    Fail(BatchError(ResultError(failure.result.get()), PlaceOf(failure.text, position, 0),
+                    failure.batch));
   }
 
   void CheckAlive() {
@@ -242,18 +242,24 @@ class PostgresConnection final : public Connection {
         }
         default:
           if (!first) {
-            first = PostgresError(conn_, result.get(), secrets_);
+            first = ResultError(result.get());
             if (const char* p = PQresultErrorField(result.get(), PG_DIAG_STATEMENT_POSITION))
               position = p;
-            const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
-            if (state != nullptr && std::string_view(state) == "55P03")
-              first = Error(first->Description() + std::string(kLockNotGranted));
           }
           break;
       }
     }
     if (first) Fail(BatchError(*first, PlaceOf(text, position, done)));
     return tag;
+  }
+
+  // A failed result's error (or the connection's, without one) as the program words it.
+  Error ResultError(const PGresult* result) const {
+    Error error = PostgresError(conn_, result, secrets_);
+    const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (state != nullptr && std::string_view(state) == "55P03")
+      return Error(error.Description() + std::string(kLockNotGranted));
+    return error;
   }
 
   // The server's position (1-based, in characters) when it sent one; otherwise the
