@@ -374,6 +374,16 @@ TEST_P(DriverTest, AFailureNamesItsBatchWhereverItSurfaces) {
     if (GetParam() == "odbc") EXPECT_EQ(ado::BatchPlace{}, *place);
     else EXPECT_EQ(row.place, *place);
   }
+  if (GetParam() != "postgres") return;
+  // What is still in flight is cancelled, never waited for, by a rollback or the release.
+  for (const bool release : {false, true}) {
+    db->BeginTrans();
+    db->Execute("INSERT INTO t VALUES (7)");
+    db->Execute("SELECT pg_sleep(600)");
+    if (release) db.reset();
+    else db->RollbackTrans();
+  }
+  EXPECT_EQ(Count(" WHERE a = 7"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),

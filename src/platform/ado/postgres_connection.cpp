@@ -69,11 +69,8 @@ class PostgresConnection final : public Connection {
 
   void RollbackTrans() override {
     ours_ = false;
-    try {
-      Drain();
-    } catch (const Error&) {
-      // Rolled back below; a lost connection was noted and is reported below.
-    }
+    // Outcomes no longer matter, nor should a long statement still in flight be waited for.
+    pipeline_.Abandon(cancel_);
     refused_.clear();
     CheckAlive();
     if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return;

@@ -35,10 +35,10 @@ std::optional<PgPipeline::Failure> PgPipeline::Finish() {
 void PgPipeline::Abandon(PGcancel* cancel) noexcept {
   if (!active_) return;
   // A cancel that reaches the server between two statements is lost: ask again.
-  while (!pending_.empty() && PQstatus(conn_) == CONNECTION_OK) {
+  for (int waitMs = 0; !pending_.empty() && PQstatus(conn_) == CONNECTION_OK; waitMs = 200) {
+    if (Pump(true, waitMs)) break;
     char error[256];
     if (cancel != nullptr) PQcancel(cancel, error, sizeof error);
-    if (Pump(true, 200)) break;
   }
   End();
 }
