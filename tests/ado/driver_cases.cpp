@@ -314,6 +314,12 @@ TEST_P(DriverTest, AFailureTellsItsPlaceInTheBatch) {
 TEST_P(DriverTest, AFailureNamesItsBatchWhereverItSurfaces) {
   using Kind = ado::BatchPlace::Kind;
   const std::string ok = "INSERT INTO t VALUES (1)";
+  // More batches than may be in flight at once, the one at `failing` a key already there.
+  const auto many = [](int n, int failing) {
+    std::vector<std::string> batches;
+    for (int i = 0; i < n; ++i) batches.push_back("INSERT INTO t VALUES (" + std::to_string(i == failing ? 1 : i + 1) + ")");
+    return batches;
+  };
   const struct {
     const char* name;
     std::vector<std::string> batches;
@@ -329,6 +335,7 @@ TEST_P(DriverTest, AFailureNamesItsBatchWhereverItSurfaces) {
        {ok, "INSERT INTO t VALUES (,2)", "INSERT INTO t VALUES (4); INSERT INTO t VALUES (5)"},
        1, {22, Kind::Exact}},
       {"unknown_column_in_the_last_batch", {ok, "SELECT 'ñ', nope FROM t"}, 1, {13, Kind::Exact}},
+      {"beyond_the_bound_of_batches_in_flight", many(2500, 2100), 2100, {0, Kind::Statement}},
       {"raised_in_a_do_block_before_a_set",
        {ok, "DO $$BEGIN RAISE EXCEPTION 'no'; END$$", "SET search_path = public"}, 1, {0, Kind::Statement}, true},
   };
