@@ -24,7 +24,8 @@ int Hex(char c) {
   return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
 }
 
-// %XX as the byte it stands for; any other '%' stays.
+}  // namespace
+
 std::string PercentDecoded(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -38,6 +39,8 @@ std::string PercentDecoded(std::string_view s) {
   }
   return out;
 }
+
+namespace {
 
 // ODBC values in braces: "}}" inside stands for "}" when `doubled`, else the first '}' ends it.
 std::vector<OdbcAttribute> ReadOdbc(std::string_view s, bool doubled) {

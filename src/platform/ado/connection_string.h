@@ -26,6 +26,9 @@ std::vector<OdbcAttribute> OdbcAttributes(std::string_view connstr);
 // Text inside any other value counts for nothing.
 std::optional<int> OdbcLoginTimeout(std::string_view connstr);
 
+// `s` with each %XX as the byte it stands for; any other '%' stays.
+std::string PercentDecoded(std::string_view s);
+
 // Every reading of the password `connection` may carry, whichever driver it was written
 // for: libpq's (key/value and URI), a URI's user part up to its last '@' and the query's
 // password keys (as written and percent-decoded), `password=`/`pwd=` anywhere (as written

@@ -23,10 +23,6 @@ std::string TrimEnd(std::string text) {
   return text;
 }
 
-}  // namespace
-
-namespace {
-
 // Letters and digits make a token; any byte of a multibyte UTF-8 character counts as a letter.
 bool TokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -41,12 +37,6 @@ bool PieceEnd(char c) {
   return BlankChar(c) || c == '@' || c == '/' || c == '\\' || c == ':' || c == '?' || c == '#';
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  const char l = platform::AsciiLower(c);
-  return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
-}
-
 // The end of "password" or "pwd" written at `at` (any case, any letter possibly %XX), or 0.
 std::size_t KeyEnd(std::string_view text, std::size_t at) {
   for (const std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
@@ -54,8 +44,8 @@ std::size_t KeyEnd(std::string_view text, std::size_t at) {
     for (; k < key.size() && i < text.size(); ++k) {
       if (platform::AsciiLower(text[i]) == key[k]) {
         ++i;
-      } else if (text[i] == '%' && i + 2 < text.size() && Hex(text[i + 1]) >= 0 &&
-                 platform::AsciiLower(static_cast<char>(Hex(text[i + 1]) * 16 + Hex(text[i + 2]))) == key[k]) {
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 platform::AsciiLower(PercentDecoded(text.substr(i, 3))[0]) == key[k]) {
         i += 3;
       } else {
         break;
@@ -94,6 +84,7 @@ __extension__ typedef unsigned __int128 Wide;
 std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) {
   const Wide p = static_cast<Wide>(a) * b;
   std::uint64_t r = static_cast<std::uint64_t>(p & kMod) + static_cast<std::uint64_t>(p >> 61);
+  r = (r & kMod) + (r >> 61);
   return r >= kMod ? r - kMod : r;
 }
 
