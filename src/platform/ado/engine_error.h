@@ -17,7 +17,8 @@ struct pg_result;
 
 namespace vandrel::ado {
 
-// `text` with every password blanked as "***", in time and memory linear in its length:
+// `text` with every password blanked as "***", in time and memory linear in its length (one
+// pass per length of piece):
 // - each of `secrets` (a password as read from a connection string) cut into pieces at
 //   '@', '/', '\\', ':', '?', '#' and blanks, each piece blanked wherever it stands whole
 //   (no letter or digit right before or after it), so the words of a message that merely
