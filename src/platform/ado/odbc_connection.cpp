@@ -8,11 +8,12 @@
 #include <optional>
 
 #include "platform/ado/batch_place.h"
+#include "platform/ado/connection_string.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/interruption.h"
-#include "platform/ascii.h"
+#include "platform/locale_text.h"
 
 namespace vandrel::ado {
 
@@ -27,6 +28,7 @@ class OdbcConnection final : public Connection {
 
   // Never commits: an open transaction is rolled back before disconnecting.
   ~OdbcConnection() override {
+    const platform::NeutralLocale neutral;
     interruptible_.reset();
     if (open_ && lost_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     SQLDisconnect(dbc_);
@@ -35,6 +37,7 @@ class OdbcConnection final : public Connection {
   }
 
   int BeginTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
@@ -46,6 +49,7 @@ class OdbcConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     if (!failure_.empty()) {
@@ -68,12 +72,14 @@ class OdbcConnection final : public Connection {
   }
 
   void RollbackTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     End(SQL_ROLLBACK);
   }
 
   void Execute(std::string_view text, int) override {
+    const platform::NeutralLocale neutral;
     interruptible_->Call([&] { ExecuteNow(text); });
   }
 
@@ -272,13 +278,11 @@ class OdbcConnection final : public Connection {
   std::string encoding_;   // its session's client encoding when the connection opened
 };
 
-bool SetsConnectTimeout(std::string_view connstr) {
-  return platform::ContainsIgnoringAsciiCase(connstr, "connect_timeout");
-}
-
 }  // namespace
 
 ConnectionPtr OpenOdbc(const std::string& connstr) {
+  // The driver manager and the drivers compare key names with the locale's letter case.
+  const platform::NeutralLocale neutral;
   if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
   std::vector<std::string> secrets = ConnectionSecrets(connstr);
   SQLHENV env = SQL_NULL_HENV;
@@ -291,11 +295,9 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  // A string with a timeout of its own (the PostgreSQL driver's pqopt={connect_timeout=…})
-  // keeps it: that driver hands the login timeout to libpq too and refuses the pair.
-  if (!SetsConnectTimeout(connstr))
+  if (const std::optional<int> timeout = OdbcLoginTimeout(connstr))
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kConnectTimeoutSeconds)),
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)),
                       SQL_IS_UINTEGER);
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
