@@ -12,6 +12,7 @@
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/prepared_transactions.h"
 #include "platform/ado/interruption.h"
 #include "platform/locale_text.h"
 
@@ -97,6 +98,10 @@ class OdbcConnection final : public Connection {
       if (open_ && failure_.empty()) failure_ = error.Description();
       throw error;
     }
+    const std::vector<std::string> preparing =
+        postgres_ ? PreparedTransactionIds(text) : std::vector<std::string>{};
+    const std::string since =
+        preparing.empty() ? "" : Scalar("SELECT clock_timestamp()::text", "cannot read the time");
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
@@ -132,6 +137,7 @@ class OdbcConnection final : public Connection {
     }
     Running(SQL_NULL_HSTMT);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (!preparing.empty()) RefusePrepared(preparing, since, error ? error->Description() : "");
     if (error) {
       if (open_ && failure_.empty()) failure_ = error->Description();
       throw BatchError(*error, place);
@@ -142,6 +148,38 @@ class OdbcConnection final : public Connection {
         throw *changed;
       }
     }
+  }
+
+  // The driver does not tell that a transaction was prepared, so the server is asked which
+  // of the batch's identifiers this session prepared since the batch began. ROLLBACK
+  // PREPARED cannot run inside a transaction block: the open one goes first, as the entity
+  // fails anyway.
+  [[noreturn]] void RefusePrepared(const std::vector<std::string>& ids, const std::string& since,
+                                   const std::string& batchError) {
+    std::vector<std::string> pending = ids;
+    if (lost_.empty()) {
+      try {
+        if (open_) End(SQL_ROLLBACK);
+        pending.clear();
+        for (const std::string& id : ids)
+          if (Scalar("SELECT count(*) FROM pg_prepared_xacts WHERE gid = " + PgStringConstant(id) +
+                         " AND owner = current_user AND database = current_database()"
+                         " AND prepared >= " + PgStringConstant(since) + "::timestamptz",
+                     "cannot read the prepared transactions") != "0")
+            pending.push_back(id);
+      } catch (const Error&) {
+        pending = ids;  // each rollback below then says why it could not be done
+      }
+    }
+    Error error = RefusePreparedTransactions(
+        pending, 0,
+        [&](const std::string& sql) {
+          CheckAlive();
+          Scalar(sql, "cannot roll back the prepared transaction");
+        },
+        batchError);
+    open_ = false;
+    throw error;
   }
 
   // Drivers tell no place in the batch, except SQL Server's: the line of the batch (1 the
