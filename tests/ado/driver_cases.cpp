@@ -99,18 +99,10 @@ TEST_P(DriverTest, TransactionsCommitRollBackAndEndWithTheConnection) {
 
 TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
   db->Execute("CREATE TABLE t (a integer primary key)");
-  const bool canPrepare = !Sqlite() && Scalar("SHOW max_prepared_transactions") != "0";
-  // Prepared transactions are shared by every test running beside this one.
-  const std::string gid = "'vandrel_" + GetParam() + "_" + std::to_string(getpid()) + "'";
-  std::vector<std::pair<std::string, bool>> endings = {{"COMMIT;", true}, {"ROLLBACK;", false}, {"END;", true}};
-  // Natively a prepared transaction is refused (below); the ODBC driver lets it stand.
-  if (canPrepare && GetParam() == "odbc") endings.push_back({"PREPARE TRANSACTION " + gid + ";", true});
+  const std::vector<std::pair<std::string, bool>> endings = {{"COMMIT;", true}, {"ROLLBACK;", false}, {"END;", true}};
   for (const auto& [ending, kept] : endings) {
     SCOPED_TRACE(ending);
-    const auto scriptEnds = [&] {
-      db->Execute(ending);
-      if (ending.starts_with("PREPARE")) Scalar("COMMIT PREPARED " + gid);
-    };
+    const auto scriptEnds = [&] { db->Execute(ending); };
     db->Execute("DELETE FROM t");
     // A later batch fails: only what the script ended itself may stay.
     db->BeginTrans();
@@ -133,7 +125,6 @@ TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
     db->RollbackTrans();
     EXPECT_EQ(Count(" WHERE a >= 3"), kept ? "2" : "1");
   }
-  if (!Sqlite() && !canPrepare) GTEST_SKIP() << "the test server allows no prepared transactions";
 }
 
 // What only a server does: refuse, change the session's encoding, send notices, drop the
@@ -186,7 +177,7 @@ TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
 // A batch that leaves a prepared transaction fails, and what it prepared is rolled back, so
 // that nothing holds its locks; when the connection is lost first, the error names it.
 TEST_P(DriverTest, NoPreparedTransactionIsLeftPending) {
-  if (!GetParam().starts_with("postgres")) GTEST_SKIP() << "native PostgreSQL only";
+  if (Sqlite()) GTEST_SKIP() << "SQLite has no prepared transactions";
   if (Scalar("SHOW max_prepared_transactions") == "0") GTEST_SKIP() << "the server allows none";
   const std::string quoted = "'vandrel_" + std::to_string(getpid()) + "_it''s'";
   const std::string refused = "a script may not leave a prepared transaction pending: ";
@@ -195,7 +186,7 @@ TEST_P(DriverTest, NoPreparedTransactionIsLeftPending) {
   // The batch's own error, when it has one, follows on a line of its own.
   const struct { std::string batch, then; } rows[] = {
       {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + ";", ""},
-      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + "; SELECT 1/0;", "\nERROR:  division by zero"},
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + "; SELECT 1/0;", "division by zero"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.batch);
@@ -213,7 +204,7 @@ TEST_P(DriverTest, NoPreparedTransactionIsLeftPending) {
   db->BeginTrans();
   EXPECT_THAT(Failure("INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted +
                       "; SELECT pg_terminate_backend(pg_backend_pid());"),
-              AllOf(StartsWith(refused + quoted + " is left pending (The connection to the PostgreSQL server was lost"),
+              AllOf(StartsWith(refused + quoted + " is left pending ("), HasSubstr("lost"),
                     HasSubstr("): end it with ROLLBACK PREPARED " + quoted + "\n")));
   EXPECT_EQ(pending(), "1");
   Scalar("ROLLBACK PREPARED " + quoted);

@@ -27,7 +27,7 @@ struct PostgresOptions {
 ConnectionPtr OpenPostgres(const std::string& conninfo, PostgresOptions options = {});
 
 // An ODBC connection string for SQLDriverConnect ("Driver={...};Server=...;..."). The login
-// timeout is kConnectTimeoutSeconds unless the string names a connect_timeout of its own.
+// timeout is OdbcLoginTimeout's. The driver manager and driver run under NeutralLocale.
 ConnectionPtr OpenOdbc(const std::string& connstr);
 
 // After connecting, a PostgreSQL session (native or through ODBC) that nothing gave a

@@ -8,11 +8,13 @@
 #include <optional>
 
 #include "platform/ado/batch_place.h"
+#include "platform/ado/connection_string.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/prepared_transactions.h"
 #include "platform/ado/interruption.h"
-#include "platform/ascii.h"
+#include "platform/locale_text.h"
 
 namespace vandrel::ado {
 
@@ -27,6 +29,7 @@ class OdbcConnection final : public Connection {
 
   // Never commits: an open transaction is rolled back before disconnecting.
   ~OdbcConnection() override {
+    const platform::NeutralLocale neutral;
     interruptible_.reset();
     if (open_ && lost_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     SQLDisconnect(dbc_);
@@ -35,6 +38,7 @@ class OdbcConnection final : public Connection {
   }
 
   int BeginTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
@@ -46,6 +50,7 @@ class OdbcConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     if (!failure_.empty()) {
@@ -68,6 +73,7 @@ class OdbcConnection final : public Connection {
   }
 
   void RollbackTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     End(SQL_ROLLBACK);
@@ -76,6 +82,7 @@ class OdbcConnection final : public Connection {
   void Drain() override {}
 
   void Execute(std::string_view text, int, std::int64_t) override {
+    const platform::NeutralLocale neutral;
     interruptible_->Call([&] { ExecuteNow(text); });
   }
 
@@ -93,6 +100,10 @@ class OdbcConnection final : public Connection {
       if (open_ && failure_.empty()) failure_ = error.Description();
       throw error;
     }
+    const std::vector<std::string> preparing =
+        postgres_ ? PreparedTransactionIds(text) : std::vector<std::string>{};
+    const std::string since =
+        preparing.empty() ? "" : Scalar("SELECT clock_timestamp()::text", "cannot read the time");
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
@@ -128,6 +139,7 @@ class OdbcConnection final : public Connection {
     }
     Running(SQL_NULL_HSTMT);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (!preparing.empty()) RefusePrepared(preparing, since, error ? error->Description() : "");
     if (error) {
       if (open_ && failure_.empty()) failure_ = error->Description();
       throw BatchError(*error, place);
@@ -138,6 +150,38 @@ class OdbcConnection final : public Connection {
         throw *changed;
       }
     }
+  }
+
+  // The driver does not tell that a transaction was prepared, so the server is asked which
+  // of the batch's identifiers this session prepared since the batch began. ROLLBACK
+  // PREPARED cannot run inside a transaction block: the open one goes first, as the entity
+  // fails anyway.
+  [[noreturn]] void RefusePrepared(const std::vector<std::string>& ids, const std::string& since,
+                                   const std::string& batchError) {
+    std::vector<std::string> pending = ids;
+    if (lost_.empty()) {
+      try {
+        if (open_) End(SQL_ROLLBACK);
+        pending.clear();
+        for (const std::string& id : ids)
+          if (Scalar("SELECT count(*) FROM pg_prepared_xacts WHERE gid = " + PgStringConstant(id) +
+                         " AND owner = current_user AND database = current_database()"
+                         " AND prepared >= " + PgStringConstant(since) + "::timestamptz",
+                     "cannot read the prepared transactions") != "0")
+            pending.push_back(id);
+      } catch (const Error&) {
+        pending = ids;  // each rollback below then says why it could not be done
+      }
+    }
+    Error error = RefusePreparedTransactions(
+        pending, 0,
+        [&](const std::string& sql) {
+          CheckAlive();
+          Scalar(sql, "cannot roll back the prepared transaction");
+        },
+        batchError);
+    open_ = false;
+    throw error;
   }
 
   // Drivers tell no place in the batch, except SQL Server's: the line of the batch (1 the
@@ -274,13 +318,11 @@ class OdbcConnection final : public Connection {
   std::string encoding_;   // its session's client encoding when the connection opened
 };
 
-bool SetsConnectTimeout(std::string_view connstr) {
-  return platform::ContainsIgnoringAsciiCase(connstr, "connect_timeout");
-}
-
 }  // namespace
 
 ConnectionPtr OpenOdbc(const std::string& connstr) {
+  // The driver manager and the drivers compare key names with the locale's letter case.
+  const platform::NeutralLocale neutral;
   if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
   std::vector<std::string> secrets = ConnectionSecrets(connstr);
   SQLHENV env = SQL_NULL_HENV;
@@ -293,11 +335,9 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  // A string with a timeout of its own (the PostgreSQL driver's pqopt={connect_timeout=…})
-  // keeps it: that driver hands the login timeout to libpq too and refuses the pair.
-  if (!SetsConnectTimeout(connstr))
+  if (const std::optional<int> timeout = OdbcLoginTimeout(connstr))
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kConnectTimeoutSeconds)),
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)),
                       SQL_IS_UINTEGER);
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;

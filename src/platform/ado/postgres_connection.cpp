@@ -11,6 +11,7 @@
 #include "platform/ado/interruption.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/postgres_pipeline.h"
+#include "platform/ado/prepared_transactions.h"
 
 namespace vandrel::ado {
 
@@ -103,34 +104,8 @@ class PostgresConnection final : public Connection {
     const auto count = static_cast<std::size_t>(std::exchange(prepared_, 0));
     std::vector<std::string> ids = PreparedTransactionIds(batch);
     if (ids.size() > count) ids.resize(count);
-    std::string text = "a script may not leave a prepared transaction pending:";
-    for (const std::string& id : ids) {
-      const std::string quoted = Quoted(id);
-      try {
-        Run("ROLLBACK PREPARED " + quoted);
-        text += " " + quoted + " was rolled back;";
-      } catch (const Error& error) {
-        text += " " + quoted + " is left pending (" + error.Description() +
-                "): end it with ROLLBACK PREPARED " + quoted + ";";
-      }
-    }
-    if (ids.size() < count)
-      text += " " + std::to_string(count - ids.size()) +
-              " whose identifier the batch does not show is left pending: find it in "
-              "pg_prepared_xacts and end it with ROLLBACK PREPARED;";
-    text.pop_back();
-    if (!batchError.empty()) text += "\n" + batchError;
-    throw Error(text);
-  }
-
-  // A string constant PostgreSQL reads the same whatever standard_conforming_strings says.
-  static std::string Quoted(const std::string& value) {
-    std::string quoted = value.find('\\') == std::string::npos ? "'" : "E'";
-    for (const char c : value) {
-      if (c == '\'' || c == '\\') quoted += c;
-      quoted += c;
-    }
-    return quoted + "'";
+    throw RefusePreparedTransactions(ids, count - ids.size(),
+                                     [&](const std::string& sql) { Run(sql); }, batchError);
   }
 
   // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
