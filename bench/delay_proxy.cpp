@@ -104,17 +104,29 @@ void DelayProxy::Forward(int from, int to) {
   std::deque<Chunk> queue;
   const auto delay = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double, std::milli>(delayMs_));
+  // Everything due by the time the writer wakes goes out in one write, as a network
+  // delivers what has arrived; one wake-up per chunk would make the proxy the bottleneck.
   std::thread writer([&] {
     for (;;) {
-      Chunk chunk;
+      Clock::time_point due;
       {
         std::unique_lock<std::mutex> hold(m);
         ready.wait(hold, [&] { return !queue.empty(); });
-        chunk = std::move(queue.front());
-        queue.pop_front();
+        due = queue.front().due;
       }
-      std::this_thread::sleep_until(chunk.due);
-      if (chunk.bytes.empty() || !WriteAll(to, chunk.bytes.data(), chunk.bytes.size())) {
+      std::this_thread::sleep_until(due);
+      std::string bytes;
+      bool end = false;
+      {
+        std::lock_guard<std::mutex> hold(m);
+        const auto now = Clock::now();
+        while (!queue.empty() && queue.front().due <= now && !end) {
+          end = queue.front().bytes.empty();
+          bytes += queue.front().bytes;
+          queue.pop_front();
+        }
+      }
+      if (!WriteAll(to, bytes.data(), bytes.size()) || end) {
         shutdown(to, SHUT_WR);
         return;
       }
