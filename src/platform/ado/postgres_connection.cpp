@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -9,17 +10,25 @@
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/rehearsal.h"
 
 namespace vandrel::ado {
 
 namespace {
+
+// Whether a command tag counts rows changed (SELECT, FETCH and MOVE count rows read).
+bool Changes(std::string_view tag) {
+  for (const std::string_view verb : {"INSERT ", "UPDATE ", "DELETE ", "MERGE ", "COPY "})
+    if (tag.starts_with(verb)) return true;
+  return false;
+}
 
 struct ResultDeleter {
   void operator()(PGresult* r) const { PQclear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
-class PostgresConnection final : public Connection {
+class PostgresConnection final : public Connection, public Rehearsable {
  public:
   PostgresConnection(PGconn* conn, std::vector<std::string> secrets)
       : conn_(conn), cancel_(PQgetCancel(conn)), secrets_(std::move(secrets)) {}
@@ -42,6 +51,7 @@ class PostgresConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    if (rehearsing_) throw Error(kTransactionEndRefused);
     ours_ = false;
     CheckAlive();
     if (!refused_.empty()) {
@@ -70,10 +80,35 @@ class PostgresConnection final : public Connection {
   void Execute(std::string_view text, int) override {
     if (!NeedsEngine(text)) return;
     Resume();
+    if (rehearsing_)
+      if (const auto end = PostgresTransactionEnd(text))
+        throw TransactionEndRefused({*end, BatchPlace::Kind::Statement});
     Run(std::string(text));
     KeepEncoding();
     Resume();
   }
+
+  std::string Engine() override { return "PostgreSQL"; }
+
+  std::string DatabaseKey() override {
+    auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+    return "postgresql:" + text(PQhost(conn_)) + ":" + text(PQport(conn_)) + "/" +
+           text(PQdb(conn_));
+  }
+
+  void ForbidCommit() override { rehearsing_ = true; }
+
+  void CheckAsCommitWould() override {
+    CheckAlive();
+    if (!refused_.empty())
+      throw Error("The transaction was rolled back and cannot be committed: " + refused_);
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR)
+      throw Error("The transaction was rolled back by the server and cannot be committed" +
+                  (failure_.empty() ? std::string() : ": " + failure_));
+    Run("SET CONSTRAINTS ALL IMMEDIATE");
+  }
+
+  std::optional<int64_t> RowsChanged() override { return rows_; }
 
  private:
   // A batch that ended our transaction itself (COMMIT, ROLLBACK, PREPARE TRANSACTION)
@@ -129,6 +164,7 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (Changes(tag)) rows_ += std::strtoll(PQcmdTuples(result.get()), nullptr, 10);
           if (!first) ++done;
           break;
         case PGRES_COPY_IN:
@@ -192,6 +228,8 @@ class PostgresConnection final : public Connection {
   std::string failure_;  // the error that put the transaction into the failed state
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
+  bool rehearsing_ = false;  // nothing may be committed
+  int64_t rows_ = 0;         // changed by every statement so far, as the server counts them
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.
