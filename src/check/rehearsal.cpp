@@ -119,6 +119,7 @@ class Rehearser {
     entity.engine = rehearsable != nullptr ? rehearsable->Engine() : "?";
     if (rehearsable == nullptr || !EngineRehearsable(entity.engine)) {
       ConexionActual.reset();
+      ComandoActual->ActiveConnection.reset();
       entity.outcome = Outcome::NotProven;
       entity.reason = "motor no admitido en el ensayo: " + entity.engine +
                       " (solo SQLite, PostgreSQL y Microsoft SQL Server por ODBC deshacen todo lo "
@@ -143,6 +144,7 @@ class Rehearser {
         entity.unreadable = true;
         entity.reason = Describe(e);
         ConexionActual.reset();
+        ComandoActual->ActiveConnection.reset();
         return;
       }
       transactions_.push_back({ConexionActual, rehearsable, key, {}, {}});
@@ -242,6 +244,10 @@ class Rehearser {
       last.stop = std::move(stop);
       last.outcome = Outcome::Failed;
       last.reason = "falla al confirmar";
+      // The real run commits each entity apart: which one's commit would fail is not known.
+      for (std::size_t i = 0; i + 1 < t.entities.size(); ++i)
+        last.reason += (i == 0 ? " la transacción que comparte con " : ", ") +
+                       result_.entities[t.entities[i]].entity;
     }
   }
 

@@ -46,12 +46,12 @@ std::string RehearsalText(const Rehearsal& rehearsal) {
   for (const EntityRehearsal& e : rehearsal.entities) {
     ++counts[static_cast<int>(e.outcome)];
     std::size_t batches = 0;
-    for (const ScriptRehearsal& s : e.scripts) batches += BatchesRun(s.runs[0]) + BatchesRun(s.runs[1]);
+    for (const ScriptRehearsal& s : e.scripts) batches += BatchesRun(s.runs[0]);
     out += "  " + e.entity + ": " + Spanish(e.outcome);
     if (e.outcome == Outcome::Passed)
       out += " dos veces (" + std::to_string(e.scripts.size()) +
              (e.scripts.size() == 1 ? " script, " : " scripts, ") + std::to_string(batches) +
-             " lotes)";
+             (batches == 1 ? " lote" : " lotes") + " por ejecución)";
     out += ", " + Seconds(e.seconds, ',') + " s";
     if (!e.sharesWith.empty()) out += ", en la base de datos de " + e.sharesWith;
     if (e.outcome != Outcome::Passed) out += ": " + FirstLine(e.reason);
@@ -67,9 +67,9 @@ std::string RehearsalText(const Rehearsal& rehearsal) {
       out += "\n";
     }
   }
-  out += "Ensayo: " + std::to_string(counts[0]) + " superadas, " + std::to_string(counts[1]) +
-         " con fallo, " + std::to_string(counts[2]) + " no probadas, " +
-         std::to_string(counts[3]) + " no ensayadas; nada se confirmó\n";
+  out += "Entidades: superadas " + std::to_string(counts[0]) + ", con fallo " +
+         std::to_string(counts[1]) + ", no probadas " + std::to_string(counts[2]) +
+         ", no ensayadas " + std::to_string(counts[3]) + "; nada se confirmó\n";
   return out;
 }
 

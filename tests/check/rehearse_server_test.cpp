@@ -24,7 +24,7 @@ TEST(RehearseEveryDriver, NeverCommitsAndSharesOneDatabase) {
   const Case cases[] = {
       {"shared_and_passing", "CREATE TABLE IF NOT EXISTS s(x int);\r\nGO\r\n",
        "INSERT INTO s VALUES (1);\r\nGO\r\n", 0, "CATALOGOS=passed INTERNOS=passed ",
-       "  INTERNOS: superada dos veces (1 script, 2 lotes), "},
+       "  INTERNOS: superada dos veces (1 script, 1 lote por ejecución), "},
       {"commit", "CREATE TABLE c(x int);\r\nINSERT INTO c VALUES (1);\r\nCOMMIT;\r\nGO\r\n",
        "SELECT 1;\r\nGO\r\n", 3, "CATALOGOS=not-proven INTERNOS=not-rehearsed ",
        "/CATALOGOS_01.sql:3: error: el lote termina la transacción"},
@@ -43,6 +43,11 @@ TEST(RehearseEveryDriver, NeverCommitsAndSharesOneDatabase) {
       {"rollback_then_a_write", "CREATE TABLE r(x int);\r\nGO\r\nROLLBACK;\r\nCREATE TABLE w(x int);\r\nGO\r\n",
        "SELECT 1;\r\nGO\r\n", 3, "CATALOGOS=not-proven INTERNOS=not-rehearsed ",
        "/CATALOGOS_01.sql:4: error: el lote"},
+      {"deferred_constraint_fails_at_commit",
+       "CREATE TABLE IF NOT EXISTS p(id int PRIMARY KEY);\r\nCREATE TABLE IF NOT EXISTS c(pid int "
+       "REFERENCES p(id) DEFERRABLE INITIALLY DEFERRED);\r\nINSERT INTO c VALUES (5);\r\nGO\r\n",
+       "SELECT 1;\r\nGO\r\n", 1, "CATALOGOS=passed INTERNOS=failed ",
+       "falla al confirmar la transacción que comparte con CATALOGOS"},
       {"rollback_alone_goes_on", "CREATE TABLE IF NOT EXISTS r(x int);\r\nROLLBACK;\r\nGO\r\n"
                                  "CREATE TABLE IF NOT EXISTS r2(x int);\r\nGO\r\n",
        "SELECT 1;\r\nGO\r\n", 0, "CATALOGOS=passed INTERNOS=passed ", "  CATALOGOS: superada"},

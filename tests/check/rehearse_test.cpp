@@ -49,7 +49,7 @@ TEST(RehearseSqlite, OutcomesStatusAndUntouchedFiles) {
                                        "SELECT 1; END;\r\nGO\r\nINSERT INTO a VALUES (1);\r\n"
                                        "INSERT INTO a VALUES (2);\r\nGO\r\n"},
         {"INTERNOS_01.sql", "SELECT 1;\r\nGO\r\n"}},
-       "", 0, "CATALOGOS=passed INTERNOS=passed ", {"  CATALOGOS: superada dos veces (1 script, 6 lotes)"}},
+       "", 0, "CATALOGOS=passed INTERNOS=passed ", {"  CATALOGOS: superada dos veces (1 script, 3 lotes por ejecución)"}},
       {"second_run_fails",
        {{"CATALOGOS_01.sql", "CREATE TABLE t(x);\r\nGO\r\n"}},
        "", 1, "CATALOGOS=failed ",
@@ -71,7 +71,7 @@ TEST(RehearseSqlite, OutcomesStatusAndUntouchedFiles) {
        {{"CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS s(x);\r\nGO\r\n"},
         {"INTERNOS_01.sql", "INSERT INTO s VALUES (1);\r\nGO\r\n"}},
        "[INTERNOS]\nTag=SQLITE\nConnection=./sub/../catalogos.db\n", 0,
-       "CATALOGOS=passed INTERNOS=passed ", {"  INTERNOS: superada dos veces (1 script, 2 lotes), "}},
+       "CATALOGOS=passed INTERNOS=passed ", {"  INTERNOS: superada dos veces (1 script, 1 lote por ejecución), "}},
       {"after_a_failure_on_a_shared_file_nothing_more_is_rehearsed",
        {{"CATALOGOS_01.sql", "CREATE TABLE s(x);\r\nGO\r\nSELECT nope;\r\nGO\r\n"},
         {"INTERNOS_01.sql", "INSERT INTO s VALUES (1);\r\nGO\r\n"}},
@@ -82,6 +82,12 @@ TEST(RehearseSqlite, OutcomesStatusAndUntouchedFiles) {
        "[INTERNOS]\nTag=SQLITE\nConnection=no-such.db\n[SYSTABLAS]\nTag=ACCESS\n", 2,
        "CATALOGOS=passed INTERNOS=not-rehearsed SYSTABLAS=not-proven ",
        {"no-such.db", "la entidad tiene la etiqueta ACCESS"}},
+      {"deferred_foreign_key_fails_at_commit",
+       {{"CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS p(id INTEGER PRIMARY KEY);\r\n"
+                             "CREATE TABLE IF NOT EXISTS c(pid INTEGER REFERENCES p(id) "
+                             "DEFERRABLE INITIALLY DEFERRED);\r\nINSERT INTO c VALUES (5);\r\nGO\r\n"}},
+       "", 1, "CATALOGOS=failed ",
+       {"  CATALOGOS: falla, ", ": falla al confirmar\n", "CATALOGOS: error: FOREIGN KEY constraint failed"}},
       {"access_alone_is_not_proven",
        {{"CATALOGOS_01.sql", kSchema}, {"SYSTABLAS_01.sql", kSchema}}, "[SYSTABLAS]\nTag=ACCESS\n", 3,
        "CATALOGOS=passed SYSTABLAS=not-proven ", {}},
