@@ -53,6 +53,11 @@ void EjecutarLotes(const RegistroScript& Registro, CorridaDeScript& corrida, Lin
   while (IndiceLote <= limite) {
     line = 190;
     corrida.pieza = Lotes[static_cast<std::size_t>(IndiceLote)];
+    // A batch that cannot be formed is reported with its own number and what of it was
+    // formed, never with the previous batch's text; a block too small for it is freed
+    // first, which leaves room.
+    if (TextoLote.capacity() < corrida.pieza.size() + 2) TextoLote = std::string();
+    TextoLote.clear();
     TextoLote.reserve(corrida.pieza.size() + 2);
     TextoLote.assign(corrida.pieza).append("\r\n");
     line = 210;

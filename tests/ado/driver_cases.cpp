@@ -14,7 +14,7 @@
 namespace vandrel::testing {
 namespace {
 
-using ::testing::HasSubstr;
+using ::testing::HasSubstr, ::testing::StartsWith;
 
 class DriverTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -97,7 +97,8 @@ TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
   // Prepared transactions are shared by every test running beside this one.
   const std::string gid = "'vandrel_" + GetParam() + "_" + std::to_string(getpid()) + "'";
   std::vector<std::pair<std::string, bool>> endings = {{"COMMIT;", true}, {"ROLLBACK;", false}, {"END;", true}};
-  if (canPrepare) endings.push_back({"PREPARE TRANSACTION " + gid + ";", true});
+  // Natively a prepared transaction is refused (below); the ODBC driver lets it stand.
+  if (canPrepare && GetParam() == "odbc") endings.push_back({"PREPARE TRANSACTION " + gid + ";", true});
   for (const auto& [ending, kept] : endings) {
     SCOPED_TRACE(ending);
     const auto scriptEnds = [&] {
@@ -174,6 +175,73 @@ TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
   db.reset();  // releasing a dead connection is quiet
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(Scalar("SELECT count(*) FROM pid"), "1");
+}
+
+// A batch that leaves a prepared transaction fails, and what it prepared is rolled back, so
+// that nothing holds its locks; when the connection is lost first, the error names it.
+TEST_P(DriverTest, NoPreparedTransactionIsLeftPending) {
+  if (GetParam() != "postgres") GTEST_SKIP() << "native PostgreSQL only";
+  if (Scalar("SHOW max_prepared_transactions") == "0") GTEST_SKIP() << "the server allows none";
+  const std::string quoted = "'vandrel_" + std::to_string(getpid()) + "_it''s'";
+  const std::string refused = "a script may not leave a prepared transaction pending: ";
+  const auto pending = [&] { return Scalar("SELECT count(*) FROM pg_prepared_xacts WHERE gid = " + quoted); };
+  db->Execute("CREATE TABLE t (a int)");
+  // The batch's own error, when it has one, follows on a line of its own.
+  const struct { std::string batch, then; } rows[] = {
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + ";", ""},
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + "; SELECT 1/0;", "\nERROR:  division by zero"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.batch);
+    db->BeginTrans();
+    db->Execute("INSERT INTO t VALUES (0)");
+    const std::string error = Failure(row.batch);
+    EXPECT_EQ(error.substr(0, error.find('\n')), refused + quoted + " was rolled back");
+    EXPECT_THAT(error, HasSubstr(row.then));
+    db->RollbackTrans();
+    EXPECT_EQ(pending(), "0");
+    EXPECT_EQ(Count(), "0");
+    // Nothing holds a lock on t: the next batch that needs one gets it at once.
+    db->Execute("SET lock_timeout = '1s'; ALTER TABLE t ADD COLUMN IF NOT EXISTS b int");
+  }
+  db->BeginTrans();
+  EXPECT_THAT(Failure("INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted +
+                      "; SELECT pg_terminate_backend(pg_backend_pid());"),
+              AllOf(StartsWith(refused + quoted + " is left pending (The connection to the PostgreSQL server was lost"),
+                    HasSubstr("): end it with ROLLBACK PREPARED " + quoted + "\n")));
+  EXPECT_EQ(pending(), "1");
+  Scalar("ROLLBACK PREPARED " + quoted);
+  EXPECT_EQ(Count(), "0");
+}
+
+// A lock another session holds fails the batch after the session's lock_timeout: 60 s when
+// nothing set one (or it reads 0), else the value of whatever did (PGOPTIONS, a script's SET).
+TEST_P(DriverTest, ALockHeldElsewhereIsWaitedOnForALimitedTime) {
+  if (Sqlite()) GTEST_SKIP() << "SQLite waits its own 5 s";
+  const auto open = [&] {
+    return GetParam() == "odbc" ? ado::OpenOdbc(OdbcConnectionString(server->name()))
+                                : ado::OpenPostgres(server->conninfo());
+  };
+  // 0 reads as unset.
+  for (const auto& [pgoptions, limit] : {std::pair{"", "1min"}, {"-c lock_timeout=5s", "5s"},
+                                         {"-c lock_timeout=0", "1min"}}) {
+    SCOPED_TRACE(limit);
+    setenv("PGOPTIONS", pgoptions, 1);
+    open()->Execute("DROP TABLE IF EXISTS lt; CREATE TABLE lt AS SELECT current_setting('lock_timeout') AS v");
+    unsetenv("PGOPTIONS");
+    EXPECT_EQ(Scalar("SELECT v FROM lt"), limit);
+  }
+
+  db->Execute("CREATE TABLE t (a int)");
+  auto holder = open();
+  holder->BeginTrans();
+  holder->Execute("LOCK TABLE t IN ACCESS EXCLUSIVE MODE");
+  db->BeginTrans();
+  db->Execute("SET lock_timeout = '50ms'");
+  EXPECT_THAT(Failure("INSERT INTO t VALUES (1)"),
+              AllOf(HasSubstr("lock was not granted"), HasSubstr("SET lock_timeout")));
+  db->RollbackTrans();
+  holder->RollbackTrans();
 }
 
 }  // namespace

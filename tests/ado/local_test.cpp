@@ -123,6 +123,18 @@ TEST(PgText, CommitWordOutsideCommentsAndStrings) {
   }
 }
 
+TEST(PgText, PreparedTransactionIdsAreThoseTheServerReads) {
+  using Ids = std::vector<std::string>;
+  const struct { const char* text; Ids ids; } rows[] = {
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION 'p1';", {"p1"}},
+      {"prepare /* why */ transaction\n'a''b'; BEGIN; Prepare Transaction E'c\\'d\\n'", {"a'b", "c'd\n"}},
+      {"PREPARE TRANSACTION 'a\\b'", {"a\\b"}},  // standard_conforming_strings on
+      {"SELECT 'PREPARE TRANSACTION ''x'''; -- PREPARE TRANSACTION 'y'\nSELECT $$PREPARE TRANSACTION 'z'$$", {}},
+      {"PREPARE q AS SELECT 'x'; EXECUTE q; COMMIT PREPARED 'p'; PREPARE TRANSACTION", {}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ado::PreparedTransactionIds(row.text), row.ids) << row.text;
+}
+
 // Every way of failing to connect says why, never shows the password, and ends well before
 // the default timeout when the string gives its own.
 TEST(ServerConnect, FailuresSayWhyAndNeverShowThePassword) {

@@ -2,13 +2,18 @@
 // status and what it left in the databases.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "support/program.h"
+#include "support/silent_server.h"
 #include "support/temp_folder.h"
 
 namespace vandrel::testing {
@@ -103,6 +108,33 @@ TEST_F(ConsoleTest, ArgumentsNeverRunTheUpdate) {
     EXPECT_EQ(o.err, row.err);
   }
   EXPECT_EQ(inst.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master"), 0);
+}
+
+// A display that accepts the connection and never answers counts as none: the console runs.
+TEST_F(ConsoleTest, ADisplayThatNeverAnswersGivesTheConsole) {
+  inst.program.Write("CATALOGOS_01.sql", "CREATE TABLE IF NOT EXISTS paises(id INTEGER);\r\nGO\r\n");
+  const SilentServer x;  // DISPLAY host:N is TCP port 6000 + N
+  // A Wayland socket whose compositor never reads: the kernel accepts for it.
+  const std::string wayland = (inst.program.path() / "wayland-frozen").string();
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(wayland.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, wayland.c_str(), wayland.size() + 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+  const std::vector<std::string> rows[] = {
+      {"DISPLAY=127.0.0.1:" + std::to_string(x.port() - 6000)},
+      {"WAYLAND_DISPLAY=" + wayland},
+  };
+  for (const auto& env : rows) {
+    SCOPED_TRACE(env.back());
+    const Outcome o = Run(env);
+    EXPECT_EQ(o.exit, 0) << o.err;
+    const std::string console = "Vandrel de Base de Datos de Corvessa v.2.0.1\nPreparando ...\n";
+    EXPECT_EQ(o.out.substr(0, console.size()), console);
+  }
+  close(listener);
 }
 
 }  // namespace

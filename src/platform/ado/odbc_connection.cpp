@@ -131,8 +131,10 @@ class OdbcConnection final : public Connection, public Rehearsable {
       if (rc == SQL_NO_DATA) {
         // An UPDATE or DELETE that touched no row; the batch goes on.
       } else if (!Ok(rc)) {
+        const bool lock = OdbcState(SQL_HANDLE_STMT, stmt) == "55P03";
         error = Diagnose(SQL_HANDLE_STMT, stmt, "the statement failed");
         place = PlaceOf(text, stmt);
+        if (lock && postgres_) error = Error(error->Description() + std::string(kLockNotGranted));
         break;
       } else {
         SQLSMALLINT columns = 0;
@@ -191,10 +193,18 @@ class OdbcConnection final : public Connection, public Rehearsable {
     SQLCHAR name[64] = {};
     SQLSMALLINT length = 0;
     const bool named = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length));
-    if (named) dbms_ = reinterpret_cast<const char*>(name);
-    postgres_ = named && std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
-    sqlServer_ = named && std::string_view(reinterpret_cast<const char*>(name)) == "Microsoft SQL Server";
+    const std::string_view dbms = named ? reinterpret_cast<const char*>(name) : "";
+    if (named) dbms_ = dbms;
+    postgres_ = dbms == "PostgreSQL";
+    sqlServer_ = dbms == "Microsoft SQL Server";
     if (postgres_) encoding_ = ClientEncoding();
+    // Nothing waits for ever on a lock another session holds, unless the session says so.
+    const std::string seconds = std::to_string(kLockTimeoutSeconds);
+    if (postgres_ && Scalar("SHOW lock_timeout", "cannot read the lock timeout") == "0")
+      Scalar("SET lock_timeout = '" + seconds + "s'", "cannot set the lock timeout");
+    if (sqlServer_ &&
+        Scalar("SELECT @@LOCK_TIMEOUT", "cannot read the lock timeout") == "-1")
+      Scalar("SET LOCK_TIMEOUT " + seconds + "000", "cannot set the lock timeout");
   }
 
  private:
@@ -209,17 +219,24 @@ class OdbcConnection final : public Connection, public Rehearsable {
   }
 
   std::string ClientEncoding() {
+    return Scalar("SHOW client_encoding", "cannot read the client encoding");
+  }
+
+  // The first column of the first row `sql` gives, "" when it gives no rows.
+  std::string Scalar(std::string sql, std::string_view what) {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
     SQLCHAR value[64] = {};
     SQLLEN length = 0;
     std::optional<Error> error;
-    char show[] = "SHOW client_encoding";
-    if (!Ok(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(show), SQL_NTS)) ||
-        !Ok(SQLFetch(stmt)) ||
-        !Ok(SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length)))
-      error = Diagnose(SQL_HANDLE_STMT, stmt, "cannot read the client encoding");
+    SQLSMALLINT columns = 0;
+    SQLRETURN fetched = SQL_NO_DATA;
+    if (!Ok(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)) ||
+        !Ok(SQLNumResultCols(stmt, &columns)) ||
+        (columns > 0 && !Ok(fetched = SQLFetch(stmt)) && fetched != SQL_NO_DATA) ||
+        (Ok(fetched) && !Ok(SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length))))
+      error = Diagnose(SQL_HANDLE_STMT, stmt, what);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (error) throw *error;
     return reinterpret_cast<const char*>(value);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,10 @@ bool CopiesWithTheClient(std::string_view text);
 // statements and comments run nothing), read as the server cuts a query of several
 // statements; nothing when the reading is not sure.
 std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text);
+
+// The identifiers of the PREPARE TRANSACTION statements of `text`, in order, read as
+// PostgreSQL reads them with standard_conforming_strings on ('…' and E'…' constants).
+std::vector<std::string> PreparedTransactionIds(std::string_view text);
 
 // Whether `text` names anything that can change the session's client encoding (SET
 // client_encoding, SET NAMES, set_config, RESET, DISCARD, pg_settings), anywhere in it.
