@@ -1,4 +1,5 @@
 #include "check/check.h"
+#include "check/borrowed_module.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,39 +19,6 @@
 
 namespace vandrel::check {
 namespace {
-
-// The routines' message boxes, kept instead of shown: the last one is the report.
-class KeptBoxes final : public shell::Desktop {
- public:
-  std::string last;
-  void ClipboardClear() override {}
-  void ClipboardSetText(const std::string&) override {}
-  void DoEvents() override {}
-
- protected:
-  void ShowBox(const std::string& prompt, int, const std::string&) override { last = prompt; }
-};
-
-// Points the updater's module at `env` and `boxes` for one routine call, then puts back
-// what was there and releases what the routine left open (rolling back).
-class Borrowed {
- public:
-  Borrowed(platform::Env* env, shell::Desktop* desktop) : saved_(services) {
-    services.env = env;
-    services.desktop = desktop;
-    InitModule();
-  }
-  ~Borrowed() {
-    ReleaseModule();
-    ListaScripts.clear();
-    services = saved_;
-  }
-  Borrowed(const Borrowed&) = delete;
-  Borrowed& operator=(const Borrowed&) = delete;
-
- private:
-  Services saved_;
-};
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 bool WordByte(char c) {

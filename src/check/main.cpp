@@ -1,8 +1,10 @@
-// vandrelsql-check [--batches] [--json] [--connect] [FOLDER]: shows what the updater would
-// send from the scripts of FOLDER (by default the program's own folder), batch for batch,
-// and the traps of its GO rule. Exit status: 0 nothing found, 1 findings, 2 something
-// could not be read or a connection failed, 64 wrong arguments.
+// vandrelsql-check [--batches] [--json] [--connect] [--rehearse [--junit FILE]] [FOLDER]:
+// shows what the updater would send from the scripts of FOLDER (by default the program's
+// own folder), batch for batch, and the traps of its GO rule; --rehearse runs them twice and
+// rolls back. Exit status: 0 nothing found, 1 findings, 2 something could not be read or a
+// connection failed, 64 wrong arguments; with --rehearse, the rehearsal's.
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,8 @@
 #include <vector>
 
 #include "check/check.h"
+#include "check/rehearsal.h"
+#include "check/rehearsal_report.h"
 #include "platform/error.h"
 #include "platform/locale_text.h"
 #include "platform/text_file.h"
@@ -29,7 +33,8 @@ constexpr int kFailed = 2;
 constexpr int kUsage = 64;
 
 constexpr const char* kUsageText =
-    "Uso: vandrelsql-check [--batches] [--json] [--connect] [CARPETA]\n";
+    "Uso: vandrelsql-check [--batches] [--json] [--connect] [--rehearse [--junit ARCHIVO]] "
+    "[CARPETA]\n";
 constexpr const char* kHelp =
     "Muestra, sin ejecutar nada, lo que VandrelSQL enviaría a las bases de datos desde los\n"
     "scripts de CARPETA (por omisión, la carpeta del programa): los scripts en el orden en\n"
@@ -40,16 +45,27 @@ constexpr const char* kHelp =
     "  --json     un documento JSON en la salida estándar en lugar del texto\n"
     "  --connect  pide a Quillmere la conexión de cada entidad, como el actualizador, abre\n"
     "             una transacción y la deshace\n"
+    "  --rehearse ensaya la actualización: ejecuta los scripts de cada entidad dos veces, como\n"
+    "             dos arranques, con las rutinas del actualizador, y al final lo deshace todo;\n"
+    "             nunca confirma (un lote que termina la transacción detiene el ensayo de su\n"
+    "             entidad); solo SQLite, PostgreSQL y Microsoft SQL Server\n"
+    "  --junit ARCHIVO  con --rehearse, escribe además el resultado como JUnit XML\n"
     "  --help     muestra esta ayuda\n"
     "  --version  muestra la versión\n"
     "\n"
     "Estado de salida: 0 sin avisos; 1 con avisos (o una entidad ACCESS); 2 no se pudo leer\n"
-    "la carpeta o un script, o falló una conexión; 64 argumentos no válidos.\n";
+    "la carpeta o un script, o falló una conexión; 64 argumentos no válidos.\n"
+    "Con --rehearse, el del ensayo (los avisos no cuentan): 0 cada entidad superada dos veces;\n"
+    "1 falló un lote (en la primera o en la segunda ejecución): la actualización fallará;\n"
+    "2 no se pudo obtener una conexión, la configuración o un script; 3 no probado (un lote\n"
+    "termina la transacción, un motor no admitido, una entidad ACCESS).\n";
 
 struct Options {
   bool batches = false;
   bool json = false;
   bool connect = false;
+  bool rehearse = false;
+  std::string junit;
   std::string folder;
 };
 
@@ -64,6 +80,19 @@ std::string OneLine(std::string s) {
   for (char& c : s)
     if (c == '\r' || c == '\n') c = ' ';
   return s;
+}
+
+// `text` as the whole content of `path`; false with errno set when it cannot be written.
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int err = errno;
+  if (std::fclose(f) != 0 || !written) {
+    if (!written) errno = err;
+    return false;
+  }
+  return true;
 }
 
 std::string Plural(std::size_t n, const char* one, const char* many) {
@@ -191,6 +220,18 @@ int Run(const Options& options) {
         Write("  " + c.entity + ": error: " + OneLine(c.message) + "\n");
     }
   }
+  if (options.rehearse) {
+    // A progress line on a terminal joins here as the rehearsal's events.
+    const check::Rehearsal rehearsal = check::Rehearse(env, scripts);
+    status = rehearsal.Status();
+    doc["rehearsal"] = check::RehearsalJson(rehearsal);
+    if (!options.json) Write(check::RehearsalText(rehearsal));
+    if (!options.junit.empty() && !WriteFile(options.junit, check::RehearsalJunit(rehearsal))) {
+      std::fprintf(stderr, "vandrelsql-check: no se puede escribir %s: %s\n", options.junit.c_str(),
+                   std::strerror(errno));
+      if (status == 0) status = kFailed;
+    }
+  }
   return finish(status);
 }
 
@@ -216,6 +257,10 @@ int main(int argc, char** argv) {
       options.json = true;
     } else if (arg == "--connect") {
       options.connect = true;
+    } else if (arg == "--rehearse") {
+      options.rehearse = true;
+    } else if (arg == "--junit" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.junit = argv[++i];
     } else if (!folderGiven && !arg.empty() && arg[0] != '-') {
       options.folder = arg;
       folderGiven = true;
@@ -223,6 +268,10 @@ int main(int argc, char** argv) {
       std::fputs(kUsageText, stderr);
       return kUsage;
     }
+  }
+  if (!options.junit.empty() && !options.rehearse) {
+    std::fputs(kUsageText, stderr);
+    return kUsage;
   }
   try {
     if (!folderGiven) options.folder = platform::Env::Default()->ProgramFolder();

@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -11,17 +12,25 @@
 #include "platform/ado/interruption.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/prepared_transactions.h"
+#include "platform/ado/rehearsal.h"
 
 namespace vandrel::ado {
 
 namespace {
+
+// Whether a command tag counts rows changed (SELECT, FETCH and MOVE count rows read).
+bool Changes(std::string_view tag) {
+  for (const std::string_view verb : {"INSERT ", "UPDATE ", "DELETE ", "MERGE ", "COPY "})
+    if (tag.starts_with(verb)) return true;
+  return false;
+}
 
 struct ResultDeleter {
   void operator()(PGresult* r) const { PQclear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
-class PostgresConnection final : public Connection {
+class PostgresConnection final : public Connection, public Rehearsable {
  public:
   PostgresConnection(PGconn* conn, std::vector<std::string> secrets)
       : conn_(conn), cancel_(PQgetCancel(conn)), secrets_(std::move(secrets)) {}
@@ -44,6 +53,7 @@ class PostgresConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    if (rehearsing_) throw Error(kTransactionEndRefused);
     ours_ = false;
     CheckAlive();
     if (!refused_.empty()) {
@@ -72,6 +82,9 @@ class PostgresConnection final : public Connection {
   void Execute(std::string_view text, int) override {
     if (!NeedsEngine(text)) return;
     Resume();
+    if (rehearsing_)
+      if (const auto end = PostgresTransactionEnd(text))
+        throw TransactionEndRefused({*end, BatchPlace::Kind::Statement});
     const std::string batch(text);
     try {
       Run(batch);
@@ -83,6 +96,28 @@ class PostgresConnection final : public Connection {
     KeepEncoding();
     Resume();
   }
+
+  std::string Engine() override { return "PostgreSQL"; }
+
+  std::string DatabaseKey() override {
+    auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+    return "postgresql:" + text(PQhost(conn_)) + ":" + text(PQport(conn_)) + "/" +
+           text(PQdb(conn_));
+  }
+
+  void ForbidCommit() override { rehearsing_ = true; }
+
+  void CheckAsCommitWould() override {
+    CheckAlive();
+    if (!refused_.empty())
+      throw Error("The transaction was rolled back and cannot be committed: " + refused_);
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR)
+      throw Error("The transaction was rolled back by the server and cannot be committed" +
+                  (failure_.empty() ? std::string() : ": " + failure_));
+    Run("SET CONSTRAINTS ALL IMMEDIATE");
+  }
+
+  std::optional<int64_t> RowsChanged() override { return rows_; }
 
  private:
   // A prepared transaction keeps its locks until someone ends it, and the next batch may
@@ -151,6 +186,7 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (Changes(tag)) rows_ += std::strtoll(PQcmdTuples(result.get()), nullptr, 10);
           if (!first) ++done;
           if (tag == "PREPARE TRANSACTION") ++prepared_;
           break;
@@ -219,6 +255,8 @@ class PostgresConnection final : public Connection {
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
   int prepared_ = 0;     // transactions the last text run prepared (PREPARE TRANSACTION)
+  bool rehearsing_ = false;  // nothing may be committed
+  int64_t rows_ = 0;         // changed by every statement so far, as the server counts them
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.

@@ -1,12 +1,16 @@
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <climits>
+#include <cstdint>
+#include <optional>
 #include <memory>
 
 #include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
+#include "platform/ado/rehearsal.h"
 
 namespace vandrel::ado {
 
@@ -33,7 +37,7 @@ std::size_t TokenAt(std::string_view text, std::size_t at) {
   return at;
 }
 
-class SqliteConnection final : public Connection {
+class SqliteConnection final : public Connection, public Rehearsable {
  public:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
 
@@ -53,6 +57,7 @@ class SqliteConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    if (rehearsing_) throw Error(kTransactionEndRefused);
     ours_ = false;
     if (!aborted_.empty()) {
       std::string reason = std::move(aborted_);
@@ -80,7 +85,59 @@ class SqliteConnection final : public Connection {
     Resume();
   }
 
+  std::string Engine() override { return "SQLite"; }
+
+  std::string DatabaseKey() override {
+    const char* file = sqlite3_db_filename(db_, "main");
+    struct stat st {};
+    if (file == nullptr || *file == '\0' || ::stat(file, &st) != 0)
+      return "sqlite:" + std::to_string(reinterpret_cast<std::uintptr_t>(db_));
+    return "sqlite:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  }
+
+  // The engine itself refuses every commit, so a trigger's END is no transaction end.
+  void ForbidCommit() override {
+    rehearsing_ = true;
+    sqlite3_commit_hook(db_, [](void* self) {
+      static_cast<SqliteConnection*>(self)->commitRefused_ = true;
+      return 1;
+    }, this);
+  }
+
+  void CheckAsCommitWould() override {
+    if (!aborted_.empty())
+      throw Error("The transaction was rolled back by the engine and cannot be committed: " +
+                  aborted_);
+    if (PragmaRows("PRAGMA foreign_keys") == "1") {
+      const std::string violations = PragmaRows("PRAGMA foreign_key_check");
+      if (!violations.empty())
+        throw Error("FOREIGN KEY constraint failed (table, row, parent, constraint: " +
+                    violations + ")");
+    }
+  }
+
+  std::optional<int64_t> RowsChanged() override { return sqlite3_total_changes64(db_); }
+
  private:
+  // The rows of a pragma, their values joined by ", " and the rows by "; ".
+  std::string PragmaRows(const char* pragma) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, pragma, -1, &stmt, nullptr);
+    std::string rows;
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      if ((rc = sqlite3_step(stmt)) != SQLITE_ROW) break;
+      if (!rows.empty()) rows += "; ";
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+        const auto* v = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        rows += (i > 0 ? ", " : "") + std::string(v != nullptr ? v : "NULL");
+      }
+    }
+    Error error = SqliteError(db_, rc);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) throw error;
+    return rows;
+  }
+
   // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
   // inside a new one, so that it stays all-or-nothing up to the caller's commit.
   void Resume() {
@@ -100,6 +157,7 @@ class SqliteConnection final : public Connection {
   }
 
   void RunNow(std::string_view text) {
+    commitRefused_ = false;
     const char* at = text.data();
     const char* const end = text.data() + text.size();
     while (at < end) {
@@ -125,6 +183,8 @@ class SqliteConnection final : public Connection {
           // Some failures (a full disk, ON CONFLICT ROLLBACK, RAISE(ROLLBACK)) make SQLite
           // roll the whole transaction back; a later commit must not report it as done.
           if (inTransaction && sqlite3_get_autocommit(db_)) aborted_ = error.Description();
+          if (commitRefused_)
+            throw TransactionEndRefused({TokenAt(text, start), BatchPlace::Kind::Statement});
           throw BatchError(error, {TokenAt(text, start), BatchPlace::Kind::Statement});
         }
         sqlite3_finalize(stmt);
@@ -142,6 +202,8 @@ class SqliteConnection final : public Connection {
       std::make_unique<Interruptible>([this] { sqlite3_interrupt(db_); });
   std::string aborted_;  // the error with which the engine rolled back the transaction
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
+  bool rehearsing_ = false;     // nothing may be committed
+  bool commitRefused_ = false;  // the commit hook refused a commit of the running text
 };
 
 }  // namespace
