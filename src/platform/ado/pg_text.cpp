@@ -24,8 +24,12 @@ class Scanner {
  public:
   Scanner(std::string_view s, bool escapes) : s_(s), escapes_(escapes) {}
 
-  bool FindsCopyWithTheClient() {
+  // Calls `done(statement)` at the end of each statement; stops when it returns true and
+  // returns true then.
+  template <typename Done>
+  bool Scan(Done&& done) {
     while (at_ < s_.size()) {
+      here_ = at_;
       const char c = s_[at_];
       const char next = at_ + 1 < s_.size() ? s_[at_ + 1] : '\0';
       if (c == '-' && next == '-') {
@@ -51,7 +55,7 @@ class Scanner {
         Token(word);
       } else if (c == ';') {
         ++at_;
-        if (EndStatement()) return true;
+        if (EndStatement(done)) return true;
       } else {
         ++at_;
         if (c == ')' && depth_ > 0) --depth_;
@@ -60,26 +64,29 @@ class Scanner {
         if (c == '(') ++depth_;
       }
     }
-    return EndStatement();
+    return EndStatement(done);
   }
 
  private:
+  static constexpr std::size_t kKept = 6;
+
   // Only what lies outside parentheses tells where a COPY's data goes.
   void Token(std::string token) {
-    if (depth_ == 0 && (words_.empty() || words_[0] == "copy")) words_.push_back(std::move(token));
+    if (!started_) {
+      started_ = true;
+      statement_.offset = here_;
+    }
+    std::vector<std::string>& words = statement_.words;
+    if (depth_ == 0 && (words.size() < kKept || words[0] == "copy")) words.push_back(std::move(token));
   }
 
-  bool EndStatement() {
-    bool copies = false;
-    if (!words_.empty() && words_[0] == "copy") {
-      for (std::size_t i = 1; i + 1 < words_.size(); ++i)
-        if ((words_[i] == "from" && words_[i + 1] == "stdin") ||
-            (words_[i] == "to" && words_[i + 1] == "stdout"))
-          copies = true;
-    }
-    words_.clear();
+  template <typename Done>
+  bool EndStatement(Done&& done) {
+    const bool stop = started_ && done(statement_);
+    statement_.words.clear();
+    started_ = false;
     depth_ = 0;
-    return copies;
+    return stop;
   }
 
   void SkipComment() {  // comments nest
@@ -126,8 +133,10 @@ class Scanner {
   std::string_view s_;
   bool escapes_;
   std::size_t at_ = 0;
+  std::size_t here_ = 0;  // where the token being read begins
   int depth_ = 0;
-  std::vector<std::string> words_;  // the current statement's tokens outside parentheses
+  bool started_ = false;
+  Statement statement_{0, {}};
 };
 
 bool Contains(std::string_view text, std::string_view lowerWord) {
@@ -137,10 +146,34 @@ bool Contains(std::string_view text, std::string_view lowerWord) {
 
 }  // namespace
 
+bool Statement::CopiesWithTheClient() const {
+  if (words.empty() || words[0] != "copy") return false;
+  for (std::size_t i = 1; i + 1 < words.size(); ++i)
+    if ((words[i] == "from" && words[i + 1] == "stdin") ||
+        (words[i] == "to" && words[i + 1] == "stdout"))
+      return true;
+  return false;
+}
+
+bool Statement::Begins(std::initializer_list<std::string_view> lead) const {
+  if (lead.size() > words.size()) return false;
+  return std::equal(lead.begin(), lead.end(), words.begin());
+}
+
+std::vector<Statement> Statements(std::string_view text, bool escapes) {
+  std::vector<Statement> found;
+  Scanner(text, escapes).Scan([&](const Statement& s) {
+    found.push_back(s);
+    return false;
+  });
+  return found;
+}
+
 bool CopiesWithTheClient(std::string_view text) {
   if (!Contains(text, "copy")) return false;
-  return Scanner(text, false).FindsCopyWithTheClient() ||
-         (text.find('\\') != std::string_view::npos && Scanner(text, true).FindsCopyWithTheClient());
+  auto copies = [](const Statement& s) { return s.CopiesWithTheClient(); };
+  return Scanner(text, false).Scan(copies) ||
+         (text.find('\\') != std::string_view::npos && Scanner(text, true).Scan(copies));
 }
 
 bool MayChangeClientEncoding(std::string_view text) {
