@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 
 class QLabel;
@@ -21,8 +22,9 @@ class ReportBox final : public QDialog {
   static constexpr int kShownBatchChars = 64 * 1024;
 
   // Application-modal, centred on `parent` when there is one. `batch` empty: no batch view.
+  // The box fits `area`, by default the available area of the parent's screen.
   ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& report,
-            const QString& batch);
+            const QString& batch, QRect area = QRect());
 
   QTextEdit* ReportView;
   QPlainTextEdit* BatchView = nullptr;  // the batch, CR LF shown as line ends
