@@ -470,6 +470,10 @@ std::vector<ConnectionReport> TryConnections(platform::Env& env,
         ConexionActual->BeginTrans();
         ConexionActual->RollbackTrans();
         r.status = "ok";
+        const std::string engine = ConexionActual->Engine();
+        r.engine = engine == "SQLITE"       ? Engine::Sqlite
+                   : engine == "POSTGRESQL" ? Engine::Postgres
+                                            : Engine::Any;
       } else {
         // The report ends with the entity asked for and where the routine failed.
         r.message = boxes.last.substr(0, boxes.last.rfind("Entidad buscada:" + entity + "\r\n"));

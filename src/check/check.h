@@ -101,6 +101,7 @@ struct ConnectionReport {
   std::string entity;
   std::string status;   // "ok", "ACCESS" or "error"
   std::string message;  // the data-access manager's message, for "error"
+  Engine engine = Engine::Any;  // the engine the connection reports, for "ok"
 };
 
 // For each entity, its connection asked of the data-access manager as the updater asks

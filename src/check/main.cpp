@@ -151,12 +151,21 @@ int Run(const Options& options) {
   if (!options.json)
     Write(scripts.empty() ? "No hay scripts en " + options.folder + "\n"
                           : "Scripts de " + options.folder + ", en el orden en que se ejecutan:\n");
+  for (const check::Discovered& script : scripts)
+    if (entities.empty() || entities.back() != script.entity) entities.push_back(script.entity);
+  // Connected first: where the Tag does not name the engine (ODBC), the connection does.
+  std::vector<check::ConnectionReport> connections;
+  if (options.connect) connections = check::TryConnections(env, entities);
+  auto engineOf = [&](const std::string& entity) {
+    check::Engine engine = check::EngineOf(env, entity);
+    for (const check::ConnectionReport& c : connections)
+      if (engine == check::Engine::Any && c.entity == entity) engine = c.engine;
+    return engine;
+  };
   check::Engine engine = check::Engine::Any;
-  for (const check::Discovered& script : scripts) {
-    if (entities.empty() || entities.back() != script.entity) {
-      entities.push_back(script.entity);
-      engine = check::EngineOf(env, script.entity);
-    }
+  for (std::size_t i = 0; i < scripts.size(); ++i) {
+    const check::Discovered& script = scripts[i];
+    if (i == 0 || scripts[i - 1].entity != script.entity) engine = engineOf(script.entity);
     // One script at a time: only its text is held.
     const check::ScriptReport r = check::CheckScript(env, script, engine);
     batches += r.batches.size();
@@ -189,7 +198,7 @@ int Run(const Options& options) {
 
   if (options.connect) {
     if (!options.json) Write("Conexiones:\n");
-    for (const check::ConnectionReport& c : check::TryConnections(env, entities)) {
+    for (const check::ConnectionReport& c : connections) {
       if (c.status == "error")
         status = kFailed;
       else if (c.status == "ACCESS" && status == kNothingFound)

@@ -66,6 +66,8 @@ class OdbcConnection final : public Connection {
     End(SQL_COMMIT);
   }
 
+  std::string Engine() const override { return engine_; }
+
   void RollbackTrans() override {
     CheckAlive();
     if (!open_) return;
@@ -139,8 +141,12 @@ class OdbcConnection final : public Connection {
   void LearnServer() {
     SQLCHAR name[64] = {};
     SQLSMALLINT length = 0;
-    postgres_ = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length)) &&
-                std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
+    const std::string_view dbms =
+        Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length))
+            ? std::string_view(reinterpret_cast<const char*>(name))
+            : std::string_view();
+    postgres_ = dbms == "PostgreSQL";
+    engine_ = postgres_ ? "POSTGRESQL" : dbms == "SQLite" ? "SQLITE" : "";
     if (postgres_) encoding_ = ClientEncoding();
   }
 
@@ -230,6 +236,7 @@ class OdbcConnection final : public Connection {
   std::string failure_;  // the first error inside the open transaction
   std::string lost_;     // why the connection went away
   bool postgres_ = false;  // the engine is PostgreSQL
+  std::string engine_;     // Engine()
   std::string encoding_;   // its session's client encoding when the connection opened
 };
 

@@ -56,6 +56,8 @@ class PostgresConnection final : public Connection {
                   (reason.empty() ? std::string() : ": " + reason));
   }
 
+  std::string Engine() const override { return "POSTGRESQL"; }
+
   void RollbackTrans() override {
     ours_ = false;
     refused_.clear();

@@ -42,6 +42,8 @@ class SqliteConnection final : public Connection {
     Run("COMMIT");
   }
 
+  std::string Engine() const override { return "SQLITE"; }
+
   void RollbackTrans() override {
     ours_ = false;
     aborted_.clear();
