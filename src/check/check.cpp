@@ -328,7 +328,8 @@ void Grade(ScriptReport& r) {
 // Why the updater passes by `name`, which it does not list.
 std::string WhyNotRun(const std::string& name, const std::vector<std::string>& entities) {
   const std::string upper = platform::AsciiUpper(name);
-  if (name.front() == '.') return "el nombre empieza por «.» y el actualizador no ve los archivos ocultos";
+  if (name.front() == '.')
+    return "el nombre empieza por «.» y el actualizador no ve los archivos ocultos";
   if (!upper.ends_with(".SQL")) return "el nombre no termina en «.sql»";
   std::string prefixes;
   for (const std::string& e : entities) {
@@ -448,12 +449,14 @@ std::vector<NotRun> FilesNotRun(platform::Env& env, const std::vector<Discovered
     if (looksMeant && !listed && !entry.is_directory(folderEc)) names.push_back(name);
   }
   // The updater's order: upper-cased names, byte by byte.
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return platform::AsciiUpper(a) < platform::AsciiUpper(b); });
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return platform::AsciiUpper(a) < platform::AsciiUpper(b);
+  });
   std::vector<NotRun> found;
   for (const std::string& name : names)
     found.push_back({name, platform::NativePath(folder) + "/" + name,
-                     {0, "will-not-run", "no se ejecutará: " + WhyNotRun(name, entities), "warning"}});
+                     {0, "will-not-run", "no se ejecutará: " + WhyNotRun(name, entities),
+                      "warning"}});
   return found;
 }
 

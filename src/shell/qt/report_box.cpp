@@ -136,7 +136,8 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
     // and the cursor: a broken line never runs under the bar.
     const double inner = ReportView->width() - scrollBar - 2 * BatchView->frameWidth() -
                          2 * BatchView->document()->documentMargin() - BatchView->cursorWidth() - 1;
-    const double advance = std::max(1.0, QFontMetricsF(BatchView->font()).horizontalAdvance(QLatin1Char('M')));
+    const double advance =
+        std::max(1.0, QFontMetricsF(BatchView->font()).horizontalAdvance(QLatin1Char('M')));
     batchColumns_ = std::max(20, static_cast<int>(std::floor(inner / advance)));
     const int lines = std::clamp(static_cast<int>(batch_.count(QLatin1Char('\n'))) + 1, 3, kBatchLines);
     const int viewHeight = lines * metrics.lineSpacing() + 2 * BatchView->frameWidth() +
