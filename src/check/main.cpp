@@ -15,6 +15,7 @@
 #include "check/check.h"
 #include "platform/error.h"
 #include "platform/locale_text.h"
+#include "platform/text_file.h"
 #include "quillmere/quillmere.h"
 #include "shell/identity.h"
 
@@ -100,8 +101,20 @@ void PrintScript(const check::ScriptReport& r, bool batches) {
 
 json ScriptJson(const check::ScriptReport& r) {
   json batches = json::array();
-  for (std::size_t i = 0; i < r.batches.size(); ++i)
-    batches.push_back({{"index", i}, {"line", r.batches[i].line}, {"text", r.BatchText(i)}});
+  platform::ReadTextPlaces places(r.text);
+  for (std::size_t i = 0; i < r.batches.size(); ++i) {
+    const check::Piece& p = r.batches[i];
+    // A batch after a GO line begins after it, unless text follows the GO on that line.
+    std::size_t first = p.offset;
+    const std::string_view piece = r.PieceText(p);
+    if (i > 0) first += piece.starts_with("\r\n") ? 2 : piece.starts_with('\n') ? 1 : 0;
+    const uint64_t firstLine = places.At(first).line;
+    batches.push_back({{"index", i},
+                       {"line", p.line},
+                       {"first_line", firstLine},
+                       {"last_line", std::max(firstLine, places.At(p.offset + p.length).line)},
+                       {"text", r.BatchText(i)}});
+  }
   json findings = json::array();
   for (const check::Finding& f : r.findings)
     findings.push_back(

@@ -36,8 +36,12 @@ class ConsoleDesktop final : public Desktop {
 
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
+  // The box, then the place on a line of its own.
+  void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
+                        const std::string& title, const std::optional<FailurePlace>& place) override;
 
  private:
+  void Write(const std::string& utf8);
   FILE* err_;
 };
 

@@ -1,14 +1,18 @@
 #include <clocale>
 #include <cstdio>
+#include <exception>
 
 #include "platform/env.h"
+#include "platform/error.h"
 #include "quillmere/quillmere.h"
 #include "shell/arguments.h"
 #include "shell/front_end.h"
 #include "shell/process_setup.h"
 #include "shell/window_loader.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   vandrel::shell::PrepareProcess();
   std::setlocale(LC_ALL, "");
   if (const int status = vandrel::shell::HandleArguments(argc, argv); status >= 0) return status;
@@ -21,4 +25,16 @@ int main(int argc, char** argv) {
   }
 #endif
   return vandrel::shell::RunConsole();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The run reports its own failures; this is for those before it (no memory at start-up).
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vandrelsql: %s\n", vandrel::Describe(e).c_str());
+    return 1;
+  }
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,9 @@ class Scanner {
       } else if (c == '/' && next == '*') {
         SkipComment();
       } else if (c == '\'') {
+        const std::size_t start = at_;
         SkipQuoted('\'', escapes_);
-        Token("'");
+        Literal(start, escapes_);
       } else if (c == '"') {
         SkipQuoted('"', false);
         Token("\"");
@@ -49,12 +51,16 @@ class Scanner {
         std::string word;
         while (at_ < s_.size() && WordChar(s_[at_])) word += Lower(s_[at_++]);
         if (word == "e" && at_ < s_.size() && s_[at_] == '\'') {
+          const std::size_t start = at_;
           SkipQuoted('\'', true);
-          word = "'";
+          Literal(start, true);
+        } else {
+          if (word == "atomic") unsure_ = true;
+          Token(word);
         }
-        Token(word);
       } else if (c == ';') {
         ++at_;
+        if (depth_ > 0) unsure_ = true;
         if (EndStatement(done)) return true;
       } else {
         ++at_;
@@ -67,6 +73,10 @@ class Scanner {
     return EndStatement(done);
   }
 
+  // Whether the server may cut the text otherwise: a ';' inside parentheses, a BEGIN ATOMIC
+  // body.
+  bool Unsure() const { return unsure_; }
+
  private:
   static constexpr std::size_t kKept = 6;
 
@@ -78,6 +88,25 @@ class Scanner {
     }
     std::vector<std::string>& words = statement_.words;
     if (depth_ == 0 && (words.size() < kKept || words[0] == "copy")) words.push_back(std::move(token));
+  }
+
+  // The string constant s_[start, at_): "'", followed by its value in a PREPARE TRANSACTION,
+  // the one statement whose string is ever read.
+  void Literal(std::size_t start, bool escapes) {
+    const std::vector<std::string>& words = statement_.words;
+    if (!started_ || words.empty() || words[0] != "prepare") return Token("'");
+    std::string token = "'";
+    for (std::size_t i = start + 1; i + 1 < at_; ++i) {
+      if (escapes && s_[i] == '\\' && i + 2 < at_) {
+        static constexpr std::string_view kFrom = "bfnrt", kTo = "\b\f\n\r\t";
+        const auto named = kFrom.find(s_[++i]);
+        token += named == std::string_view::npos ? s_[i] : kTo[named];
+        continue;
+      }
+      if (s_[i] == '\'') ++i;  // a doubled quote
+      token += s_[i];
+    }
+    Token(std::move(token));
   }
 
   template <typename Done>
@@ -136,6 +165,7 @@ class Scanner {
   std::size_t here_ = 0;  // where the token being read begins
   int depth_ = 0;
   bool started_ = false;
+  bool unsure_ = false;
   Statement statement_{0, {}};
 };
 
@@ -174,6 +204,35 @@ bool CopiesWithTheClient(std::string_view text) {
   auto copies = [](const Statement& s) { return s.CopiesWithTheClient(); };
   return Scanner(text, false).Scan(copies) ||
          (text.find('\\') != std::string_view::npos && Scanner(text, true).Scan(copies));
+}
+
+std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text) {
+  auto read = [&](bool escapes) -> std::optional<std::vector<std::size_t>> {
+    std::vector<std::size_t> starts;
+    Scanner scanner(text, escapes);
+    scanner.Scan([&](const Statement& s) {
+      starts.push_back(s.offset);
+      return false;
+    });
+    if (scanner.Unsure()) return std::nullopt;
+    return starts;
+  };
+  auto starts = read(false);
+  // Backslashes are escapes or not by a setting of the session: both readings must agree.
+  if (starts && text.find('\\') != std::string_view::npos && read(true) != starts)
+    return std::nullopt;
+  return starts;
+}
+
+std::vector<std::string> PreparedTransactionIds(std::string_view text) {
+  if (!Contains(text, "prepare")) return {};
+  std::vector<std::string> ids;
+  Scanner(text, false).Scan([&](const Statement& s) {
+    if (s.Begins({"prepare", "transaction"}) && s.words.size() == 3 && s.words[2].starts_with('\''))
+      ids.push_back(s.words[2].substr(1));
+    return false;
+  });
+  return ids;
 }
 
 bool MayChangeClientEncoding(std::string_view text) {

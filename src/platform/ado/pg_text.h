@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,8 +13,9 @@
 namespace vandrel::ado {
 
 // A statement as PostgreSQL reads it: the offset of its first token in the text, and its
-// words outside parentheses, lower case (a quoted string or identifier is "'" or "\"", a
-// dollar-quoted string "$", a sign itself): every word of a COPY, the first few of others.
+// words outside parentheses, lower case (a quoted string or identifier is "'" or "\"", in
+// PREPARE TRANSACTION "'" and the string's value, a dollar-quoted string "$", a sign
+// itself): every word of a COPY, the first few of others.
 struct Statement {
   std::size_t offset;
   std::vector<std::string> words;
@@ -32,6 +34,15 @@ std::vector<Statement> Statements(std::string_view text, bool escapes = false);
 // PostgreSQL reads it (comments, quoted strings and identifiers, dollar quoting). Errs
 // towards yes: a string with backslashes is read both with and without escapes.
 bool CopiesWithTheClient(std::string_view text);
+
+// Where each statement of `text` that the server runs begins (its first token; empty
+// statements and comments run nothing), read as the server cuts a query of several
+// statements; nothing when the reading is not sure.
+std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text);
+
+// The identifiers of the PREPARE TRANSACTION statements of `text`, in order, read as
+// PostgreSQL reads them with standard_conforming_strings on ('…' and E'…' constants).
+std::vector<std::string> PreparedTransactionIds(std::string_view text);
 
 // Whether `text` names anything that can change the session's client encoding (SET
 // client_encoding, SET NAMES, set_config, RESET, DISCARD, pg_settings), anywhere in it.
