@@ -42,6 +42,8 @@ void InitModule();
 void ReleaseModule();
 
 void ObtenerListadoSql();
+// The entities whose scripts ObtenerListadoSql looks for ("ENTIDAD_*.sql"), in run order.
+std::vector<std::string> EntidadesBuscadas();
 void ListarActualizacionesEnPantalla(shell::StatusSurface& Vandrel);
 bool EstablecerEntidad(std::string& Entidad);
 bool EjecutarScript(const RegistroScript& Registro);

@@ -36,7 +36,13 @@ int HandleArguments(int argc, const char* const* argv, FILE* out, FILE* err) {
                    "(/opt/Corvessa/quillmereconfig.ini si ProgramFiles no está definida).\n"
                    "\n"
                    "  --help     muestra esta ayuda y termina sin ejecutar nada\n"
-                   "  --version  muestra la versión y termina sin ejecutar nada\n");
+                   "  --version  muestra la versión y termina sin ejecutar nada\n"
+                   "\n"
+                   "Estado de salida: 0 todo se ejecutó y se confirmó, o no había scripts; 1 se\n"
+                   "informó un fallo; 2 se canceló: no hubo conexión para una entidad; 3 una\n"
+                   "entidad ACCESS detuvo la ejecución; 4 se cerró la ventana antes de empezar;\n"
+                   "64 argumentos no válidos; 128 + N la señal N detuvo la ejecución, que se\n"
+                   "deshizo.\n");
     return 0;
   }
   const char* bad = arg;

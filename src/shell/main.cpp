@@ -2,14 +2,13 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/env.h"
 #include "platform/error.h"
 #include "quillmere/quillmere.h"
 #include "shell/arguments.h"
 #include "shell/front_end.h"
 #include "shell/process_setup.h"
-#if VANDREL_WINDOW
-#include "shell/qt/window_front_end.h"
-#endif
+#include "shell/window_loader.h"
 
 namespace {
 
@@ -19,7 +18,11 @@ int Run(int argc, char** argv) {
   if (const int status = vandrel::shell::HandleArguments(argc, argv); status >= 0) return status;
   quillmere::Register();
 #if VANDREL_WINDOW
-  if (vandrel::shell::ChooseWindow()) return vandrel::shell::RunWindow();
+  if (vandrel::shell::ChooseWindow()) {
+    const auto run = vandrel::shell::LoadWindow(
+        vandrel::platform::Env::Default()->ProgramFolder(), stderr);
+    if (run != nullptr) return run();
+  }
 #endif
   return vandrel::shell::RunConsole();
 }

@@ -31,6 +31,10 @@ Program::Program(const fs::path& executable, fs::path folder)
     : folder_(std::move(folder)), exe_(folder_ / "vandrelsql") {
   std::lock_guard<std::mutex> lock(spawning);
   fs::copy_file(executable, exe_, fs::copy_options::overwrite_existing);
+  // The window library goes with it, as an installation has it.
+  const fs::path window = executable.parent_path() / "vandrelsql-window.so";
+  if (fs::exists(window))
+    fs::copy_file(window, folder_ / window.filename(), fs::copy_options::overwrite_existing);
 }
 
 pid_t Program::Start(const std::string& programFiles, long limitKiB,

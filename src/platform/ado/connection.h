@@ -26,6 +26,9 @@ class Connection : public automation::Object {
   // Error with the engine's text when any statement fails. A text of blanks and line ends
   // only succeeds without reaching the engine; an embedded NUL is refused.
   virtual void Execute(std::string_view text, int options = adOptionUnspecified) = 0;
+  // The engine at the other end, as a Tag names it ("SQLITE", "POSTGRESQL"); "" when it is
+  // neither or unknown.
+  virtual std::string Engine() const { return ""; }
 };
 using ConnectionPtr = std::shared_ptr<Connection>;
 

@@ -74,6 +74,8 @@ class OdbcConnection final : public Connection, public Rehearsable {
     End(SQL_COMMIT);
   }
 
+  std::string Engine() const override { return engine_; }
+
   void RollbackTrans() override {
     const platform::NeutralLocale neutral;
     CheckAlive();
@@ -241,6 +243,7 @@ class OdbcConnection final : public Connection, public Rehearsable {
     if (named) dbms_ = dbms;
     postgres_ = dbms == "PostgreSQL";
     sqlServer_ = dbms == "Microsoft SQL Server";
+    engine_ = postgres_ ? "POSTGRESQL" : dbms == "SQLite" ? "SQLITE" : "";
     if (postgres_) encoding_ = ClientEncoding();
     // Nothing waits for ever on a lock another session holds, unless the session says so.
     const std::string seconds = std::to_string(kLockTimeoutSeconds);
@@ -345,6 +348,7 @@ class OdbcConnection final : public Connection, public Rehearsable {
   std::string lost_;     // why the connection went away
   bool postgres_ = false;  // the engine is PostgreSQL
   bool sqlServer_ = false;
+  std::string engine_;     // Engine()
   std::string encoding_;   // its session's client encoding when the connection opened
   std::string connstr_;    // as given: which database it reaches
   std::string dbms_ = "un motor que el controlador ODBC no nombra";

@@ -71,6 +71,8 @@ class PostgresConnection final : public Connection, public Rehearsable {
                   (reason.empty() ? std::string() : ": " + reason));
   }
 
+  std::string Engine() const override { return "POSTGRESQL"; }
+
   void RollbackTrans() override {
     ours_ = false;
     refused_.clear();

@@ -69,6 +69,8 @@ class SqliteConnection final : public Connection, public Rehearsable {
     Run("COMMIT");
   }
 
+  std::string Engine() const override { return "SQLITE"; }
+
   void RollbackTrans() override {
     ours_ = false;
     aborted_.clear();
