@@ -29,6 +29,8 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
       [&](LineLabel& line) {
         line = 10;
         ObtenerListadoSql();
+        for (std::size_t k = 1; k < ListaScripts.size(); ++k)
+          Notify(&RunEvents::ScriptListed, ListaScripts[k].Archivo, ListaScripts[k].Entidad);
         line = 20;
         ListarActualizacionesEnPantalla(Vandrel);
         line = 30;
@@ -66,6 +68,7 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
             } else {
               line = 130;
               Conexion().CommitTrans();
+              Notify(&RunEvents::EntityCommitted);
               EntidadActual = entrada.Entidad;
               line = 140;
               std::string entidad = entrada.Entidad;
@@ -93,7 +96,10 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
         }
         // Labelled 180 again and no 190: the final commit reports the loop's last label.
         line = 180;
-        if (n > 0) Conexion().CommitTrans();
+        if (n > 0) {
+          Conexion().CommitTrans();
+          Notify(&RunEvents::EntityCommitted);
+        }
         line = 200;
         EndProgram(ExitStatus::Finished);
       },

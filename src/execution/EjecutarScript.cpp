@@ -19,7 +19,8 @@ bool EjecutarScript(const RegistroScript& Registro) {
       [&](LineLabel& line) {
         platform::Env& env = *services.env;
         line = 10;
-        const std::string ruta = env.ProgramFolder() + "\\" + Registro.Archivo;
+        const std::string ruta = RutaScript(Registro);
+        Notify(&RunEvents::ScriptStarted, Registro.Archivo, ruta);
         line = 20;
         archivo = env.OpenText(ruta);
         line = 30;
@@ -39,6 +40,7 @@ bool EjecutarScript(const RegistroScript& Registro) {
           TextoLote.reserve(pieza.size() + 2);
           TextoLote.assign(pieza).append("\r\n");
           line = 210;
+          Notify(&RunEvents::BatchStarting, int64_t{IndiceLote}, int64_t{limite} + 1);
           services.desktop->DoEvents();
           line = 220;
           Conexion().Execute(TextoLote, ado::adOptionUnspecified);
@@ -51,10 +53,18 @@ bool EjecutarScript(const RegistroScript& Registro) {
         line = 260;
         TextoScript.clear();
         line = 280;
+        Notify(&RunEvents::ScriptEnded);
         return true;
       },
       // Anything this path raises (a failed rollback) leaves the routine for the run's trap.
       [&](const TrappedError& error) -> bool {
+        Notify(&RunEvents::ScriptEnded);
+        FailedBatch fallo;
+        fallo.script = Registro.Archivo;
+        fallo.index = IndiceLote;
+        fallo.text = TextoLote;
+        fallo.message = error.description;
+        Notify(&RunEvents::BatchFailed, fallo);
         Conexion().RollbackTrans();
         const std::string informe = error.description + " Actualización Cancelada. Script: " +
                                     Registro.Archivo + " - Linea: " + std::to_string(IndiceLote);

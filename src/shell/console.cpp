@@ -1,6 +1,7 @@
 #include "shell/console.h"
 
 #include "platform/locale_text.h"
+#include "shell/batch_view.h"
 #include "shell/identity.h"
 #include "shell/window_texts.h"
 
@@ -27,6 +28,12 @@ void ConsoleDesktop::ShowBox(const std::string& prompt, int /*style*/, const std
   const std::string text = platform::ToLocaleText("== " + title + " ==\n" + prompt + "\n");
   std::fwrite(text.data(), 1, text.size(), err_);
   std::fflush(err_);
+}
+
+void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at,
+                                      int style, const std::string& title) {
+  const std::string_view batch = std::string_view(prompt).substr(batch_at);
+  ShowBox(prompt.substr(0, batch_at) + BatchView(batch, failingLine_, recordPath_), style, title);
 }
 
 }  // namespace vandrel::shell

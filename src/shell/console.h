@@ -2,7 +2,11 @@
 // status lines on stdout, message boxes on stderr, no clipboard and nobody to press OK.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "shell/desktop.h"
 #include "shell/status_surface.h"
@@ -34,11 +38,20 @@ class ConsoleDesktop final : public Desktop {
   void ClipboardSetText(const std::string&) override {}
   void DoEvents() override {}
 
+  // A long failing batch is shown shortened, pointing to the record at `recordPath`;
+  // `failingLine` (from the batch's first line) when the engine told it.
+  void SetRecordPath(std::string recordPath) { recordPath_ = std::move(recordPath); }
+  void SetFailingLine(std::optional<int64_t> line) { failingLine_ = line; }
+
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
+  void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
+                        const std::string& title) override;
 
  private:
   FILE* err_;
+  std::string recordPath_;
+  std::optional<int64_t> failingLine_;
 };
 
 }  // namespace vandrel::shell

@@ -1,5 +1,7 @@
 #include <clocale>
+#include <string>
 
+#include "Mod_Main.h"
 #include "quillmere/quillmere.h"
 #include "shell/arguments.h"
 #include "shell/front_end.h"
@@ -11,7 +13,11 @@
 int main(int argc, char** argv) {
   vandrel::shell::PrepareProcess();
   std::setlocale(LC_ALL, "");
-  if (const int status = vandrel::shell::HandleArguments(argc, argv); status >= 0) return status;
+  std::string folder;
+  if (const int status = vandrel::shell::HandleArguments(argc, argv, folder); status >= 0)
+    return status;
+  vandrel::shell::ScriptFolderEnv scripts(vandrel::platform::Env::Default(), folder);
+  if (!folder.empty()) vandrel::services.env = &scripts;
   quillmere::Register();
 #if VANDREL_WINDOW
   if (vandrel::shell::ChooseWindow()) return vandrel::shell::RunWindow();
