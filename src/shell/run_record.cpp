@@ -288,8 +288,10 @@ std::string RunRecord::Summary() const {
     if (s.ended && !s.failed) ++ran;
     batches += s.ran;
   }
-  t += "  Scripts: " + std::to_string(ran) + " de " + std::to_string(scripts_.size()) +
-       " ejecutados; lotes: " + std::to_string(batches) + "; tiempo: " + Seconds(took_, 1) + "\n";
+  if (!scripts_.empty())
+    t += "  Scripts: " + std::to_string(ran) + " de " + std::to_string(scripts_.size()) +
+       " ejecutados; lotes: " + std::to_string(batches) + "; tiempo: " + Seconds(took_, 1) +
+       "\n";
   t += "  Registro: " + (path_.empty() ? std::string("ninguno") : path_) + "\n";
   return t;
 }
