@@ -13,9 +13,10 @@ namespace vandrel::shell {
 inline constexpr int64_t kWholeBatchLines = 60;
 inline constexpr int64_t kLinesAround = 10;
 
-// `failingLine` counts from the batch's first line (1 = first); `recordPath` may be "".
-// Lines end at CR LF, CR or LF, as an editor counts them; each kept line keeps its end.
-std::string BatchView(std::string_view batch, std::optional<int64_t> failingLine,
-                      const std::string& recordPath);
+// The shortened view, or nullopt when the batch is to be shown whole. `failingLine` counts
+// from the batch's first line (1 = first); `recordPath` may be "". Lines end at CR LF, CR
+// or LF, as an editor counts them; each kept line keeps its end.
+std::optional<std::string> BatchView(std::string_view batch, std::optional<int64_t> failingLine,
+                                     const std::string& recordPath);
 
 }  // namespace vandrel::shell

@@ -33,7 +33,10 @@ void ConsoleDesktop::ShowBox(const std::string& prompt, int /*style*/, const std
 void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at,
                                       int style, const std::string& title) {
   const std::string_view batch = std::string_view(prompt).substr(batch_at);
-  ShowBox(prompt.substr(0, batch_at) + BatchView(batch, failingLine_, recordPath_), style, title);
+  if (auto view = BatchView(batch, failingLine_, recordPath_))
+    ShowBox(prompt.substr(0, batch_at) + *view, style, title);
+  else
+    ShowBox(prompt, style, title);
 }
 
 }  // namespace vandrel::shell
