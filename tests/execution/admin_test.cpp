@@ -116,6 +116,11 @@ TEST(Record, EachEndingIsRecordedAndSummed) {
        "Resumen:\n  CATALOGOS: confirmada\n"
        "  INTERNOS: no alcanzada (sin conexión: la actualización se canceló aquí)\n"
        "  Scripts: 1 de 2 ejecutados; lotes: 2; tiempo: T\n"},
+      {"batch_past_1_mib", {"CATALOGOS"}, "",
+       {{"CATALOGOS_01.sql", "INSERT INTO nada VALUES(1);\r\n--" + std::string(1u << 20, 'x') + "\r\nGO\r\n"}}, 1,
+       {"--- lote, 1048609 bytes; aquí los primeros 1048576\nINSERT INTO nada VALUES(1);\r\n--xxx",
+        "xxx\n--- fin del lote\n"},
+       "Resumen:\n  CATALOGOS: revertida\n  Scripts: 0 de 1 ejecutados; lotes: 0; tiempo: T\n"},
   };
   std::vector<std::unique_ptr<Site>> sites;
   std::vector<pid_t> pids;
