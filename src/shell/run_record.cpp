@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <system_error>
 
 #include "Mod_Main.h"
 #include "platform/error.h"
@@ -167,7 +168,11 @@ void RunRecord::ScriptStarted(const std::string& archivo, const std::string& pat
   if (Script* s = Current(); s != nullptr && !s->started) {
     s->started = true;
     s->path = path;
-    s->digest = DigestFile(platform::NativePath(path));
+    try {
+      s->digesting = std::async(std::launch::async, DigestFile, platform::NativePath(path));
+    } catch (const std::system_error&) {
+      s->digest = DigestFile(platform::NativePath(path));  // no thread to be had
+    }
     scriptStart_ = Clock::now();
   }
 }
@@ -225,6 +230,9 @@ void RunRecord::Finish(ExitStatus status) {
     stopped = true;
   }
   // Scripts may have been changed, or not reached at all: what was there at the end.
+  for (Script& s : scripts_) {
+    if (s.digesting.valid()) s.digest = s.digesting.get();
+  }
   for (Script& s : scripts_)
     if (!s.started) {
       RegistroScript registro{s.archivo, s.entidad};
