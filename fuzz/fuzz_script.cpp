@@ -44,16 +44,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(f);
 
   std::string text, failure;
+  uint64_t offset = UINT64_MAX;
   try {
     auto file = vandrel::platform::OpenTextFile(ScratchFile());
     file->ReadAllLines(text);
     file->Close();
+  } catch (const vandrel::TextError& e) {
+    failure = e.what();
+    offset = e.offset;
   } catch (const vandrel::Error& e) {
     failure = e.what();
   }
   if (const uint8_t* bad = u8_check(data, size)) {
+    Check(offset == static_cast<uint64_t>(bad - data), "invalid text not reported at its offset");
     const std::string at = "the byte at offset " + std::to_string(bad - data) + " (line ";
-    Check(failure.find(at) != std::string::npos, "invalid text not reported at its offset");
+    Check(failure.find(at) != std::string::npos, "the message does not name the offset");
     return 0;
   }
   Check(failure.empty(), "valid text refused");

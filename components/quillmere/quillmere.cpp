@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -56,14 +57,18 @@ class Parser {
  public:
   Parser(const fs::path& file, Entities& entities) : file_(file), entities_(entities) {}
 
+  // Lines end at CR LF, LF or CR, as scripts' lines do.
   void Parse(std::string_view content) {
     if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
     while (!content.empty()) {
-      const auto end = content.find('\n');
-      std::string_view text = content.substr(0, end);
-      content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+      const auto end = content.find_first_of("\r\n");
+      const std::string_view text = content.substr(0, end);
+      std::size_t next = end == std::string_view::npos ? content.size() : end + 1;
+      if (end != std::string_view::npos && content[end] == '\r' && next < content.size() &&
+          content[next] == '\n')
+        ++next;
+      content.remove_prefix(next);
       ++line_;
-      while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
       Line(text);
     }
   }
@@ -96,6 +101,21 @@ class Parser {
     const auto close = body.find(']', 1);
     if (close == std::string_view::npos) Malformed();
     std::string name(body.substr(1, close - 1));
+    // Only a comment may follow the header: a key there would otherwise be lost unseen. The
+    // text itself is not shown, as it may hold a password.
+    const std::string_view rest = Trim(body.substr(close + 1));
+    if (!rest.empty() && rest.front() != ';' && rest.front() != '#') {
+      const std::string_view key = Trim(rest.substr(0, rest.find_first_of("=:")));
+      const bool named = rest.find_first_of("=:") != std::string_view::npos && !key.empty() &&
+                         key.size() <= 40 &&
+                         std::all_of(key.begin(), key.end(), [](char c) {
+                           const char l = vandrel::platform::AsciiLower(c);
+                           return c == '_' || (c >= '0' && c <= '9') || (l >= 'a' && l <= 'z');
+                         });
+      Fail("la sección [" + name + "] va sola en su línea: " +
+           (named ? "la clave " + std::string(key) + " escrita tras «]» debe ir en la línea siguiente"
+                  : std::string("sobra el texto escrito tras «]»")));
+    }
     auto [it, added] = entities_.try_emplace(name);
     if (!added)
       Fail("la sección [" + name + "] ya aparece en la línea " + std::to_string(it->second.line));
@@ -318,12 +338,16 @@ class QuillMain final : public Object {
       throw Error("No se han cargado los parámetros (LoadParameters) del archivo de configuración");
     const auto it = loaded_->find(entity);
     if (it == loaded_->end()) {
-      for (const auto& [name, entry] : *loaded_)
-        if (Lower(name) == Lower(entity))
-          throw Error("La entidad " + entity + " no tiene sección en " + file_.string() +
-                      ": la sección [" + name + "] de la línea " + std::to_string(entry.line) +
-                      " no es la suya, las mayúsculas y minúsculas cuentan (escríbala [" +
-                      entity + "])");
+      for (const auto& [name, entry] : *loaded_) {
+        const std::string trimmed(Trim(name));
+        if (Lower(trimmed) != Lower(entity)) continue;
+        const std::string blanks = trimmed != name ? "sobran los blancos entre los corchetes" : "";
+        const std::string letters = trimmed != entity ? "las mayúsculas y minúsculas cuentan" : "";
+        throw Error("La entidad " + entity + " no tiene sección en " + file_.string() +
+                    ": la sección [" + name + "] de la línea " + std::to_string(entry.line) +
+                    " no es la suya, " + blanks + (blanks.empty() || letters.empty() ? "" : " y ") +
+                    letters + " (escríbala [" + entity + "])");
+      }
       throw Error("La entidad " + entity + " no tiene sección en " + file_.string());
     }
     return it->second;

@@ -11,6 +11,7 @@
 
 #include "Mod_Main.h"
 #include "execution/script_batches.h"
+#include "platform/ado/engine_error.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "shell/program_end.h"
@@ -108,11 +109,10 @@ constexpr std::array<const char*, 3> kEndNames{"CR LF", "LF", "CR"};
 struct LineEnds {
   std::array<uint64_t, 3> count{};
   std::array<int64_t, 3> first{};  // the first line that ends so
-  int64_t lineAt = 0;              // the line of the byte at the offset asked for
 };
 
 // Scans the file's bytes; the line ends are ASCII in every codeset a locale reads.
-LineEnds ScanLineEnds(const std::string& path, uint64_t offset = UINT64_MAX) {
+LineEnds ScanLineEnds(const std::string& path) {
   LineEnds ends;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return ends;
@@ -123,12 +123,11 @@ LineEnds ScanLineEnds(const std::string& path, uint64_t offset = UINT64_MAX) {
     ++line;
   };
   std::array<char, 1 << 16> buf;
-  uint64_t at = 0;
   for (;;) {
     const ssize_t got = ::read(fd, buf.data(), buf.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    for (ssize_t i = 0; i < got; ++i, ++at) {
+    for (ssize_t i = 0; i < got; ++i) {
       const char c = buf[static_cast<std::size_t>(i)];
       if (cr) {
         cr = false;
@@ -138,7 +137,6 @@ LineEnds ScanLineEnds(const std::string& path, uint64_t offset = UINT64_MAX) {
         }
         end(kCr);
       }
-      if (at == offset) ends.lineAt = line;
       if (c == '\r')
         cr = true;
       else if (c == '\n')
@@ -162,6 +160,16 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
   const std::size_t k = pieces.empty() ? 0 : pieces.size() - 1;  // the batches that run
   for (std::size_t i = 0; i < k; ++i)
     r.batches.push_back({starts[i], pieces[i].size(), lines.At(starts[i])});
+
+  // Refused by the drivers before the engine sees it, so the run fails at this batch.
+  for (std::size_t i = 0; i < k; ++i) {
+    try {
+      ado::NeedsEngine(pieces[i]);
+    } catch (const TextError& e) {
+      Add(r, lines.At(starts[i] + e.offset), "nul-character",
+          "el lote " + std::to_string(i) + " fallará: " + e.Description());
+    }
+  }
 
   // Where a position's text goes: into the batch that holds it, or nowhere.
   auto where = [&](std::size_t pos) {
@@ -274,21 +282,6 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
                    [](const Finding& a, const Finding& b) { return a.line < b.line; });
 }
 
-// The offset in the reader's description of text that is not valid in the codeset.
-std::optional<uint64_t> InvalidOffset(const std::string& description) {
-  const std::string marker = "at offset ";
-  const std::size_t at = description.find(marker);
-  if (at == std::string::npos) return std::nullopt;
-  std::size_t i = at + marker.size();
-  uint64_t offset = 0;
-  bool digits = false;
-  for (; i < description.size() && description[i] >= '0' && description[i] <= '9'; ++i) {
-    offset = offset * 10 + static_cast<uint64_t>(description[i] - '0');
-    digits = true;
-  }
-  return digits ? std::optional<uint64_t>(offset) : std::nullopt;
-}
-
 }  // namespace
 
 std::string ScriptReport::BatchText(std::size_t i) const {
@@ -299,12 +292,8 @@ std::string ScriptReport::BatchText(std::size_t i) const {
 
 std::vector<Discovered> DiscoverScripts(platform::Env& env) {
   const std::string folder = env.ProgramFolder();
-  // The updater builds its paths with "\", so a folder named with one would be another.
-  if (folder.find('\\') != std::string::npos)
-    throw Error("La carpeta " + folder +
-                " tiene «\\» en su nombre: el actualizador lo toma por un separador de carpetas");
   std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec))
+  if (!std::filesystem::is_directory(platform::NativePath(folder), ec))
     throw Error("No existe la carpeta " + folder);
   KeptBoxes boxes;
   Borrowed module(&env, &boxes);
@@ -329,11 +318,14 @@ ScriptReport CheckScript(platform::Env& env, const Discovered& script) {
     std::unique_ptr<platform::TextFile> file = env.OpenText(folder + "\\" + script.file);
     file->ReadAllLines(r.text);
     file->Close();
+  } catch (const TextError& e) {
+    r.error = e.Description();
+    r.text.clear();
+    Add(r, static_cast<int64_t>(e.line), "invalid-text", r.error);
+    return r;
   } catch (const std::exception& e) {
     r.error = Describe(e);
     r.text.clear();
-    if (const auto offset = InvalidOffset(r.error))
-      Add(r, ScanLineEnds(r.path, *offset).lineAt, "invalid-text", r.error);
     return r;
   }
   NormalizarSeparadores(r.text);

@@ -62,8 +62,8 @@ struct Discovered {
 };
 
 // The scripts of `env`'s program folder in run order, as the updater's discovery lists
-// them. Throws Error with the updater's report when the folder cannot be read, or when it
-// does not exist (the updater would find nothing there).
+// them. Throws Error with the updater's report when the folder or a script in it cannot be
+// read, or when the folder does not exist (the updater would find nothing there).
 std::vector<Discovered> DiscoverScripts(platform::Env& env);
 
 // Reads and cuts one script as the updater does and looks for the traps. Never throws for

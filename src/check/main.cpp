@@ -2,6 +2,7 @@
 // send from the scripts of FOLDER (by default the program's own folder), batch for batch,
 // and the traps of its GO rule. Exit status: 0 nothing found, 1 findings, 2 something
 // could not be read or a connection failed, 64 wrong arguments.
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "check/check.h"
 #include "platform/error.h"
 #include "platform/locale_text.h"
+#include "platform/text_file.h"
 #include "quillmere/quillmere.h"
 #include "shell/identity.h"
 
@@ -68,7 +70,9 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool Fatal(const check::Finding& f) { return f.kind == "invalid-text" || f.kind == "too-many-batches"; }
+bool Fatal(const check::Finding& f) {
+  return f.kind == "invalid-text" || f.kind == "too-many-batches" || f.kind == "nul-character";
+}
 
 void PrintScript(const check::ScriptReport& r, bool batches) {
   if (r.error.empty())
@@ -93,8 +97,20 @@ void PrintScript(const check::ScriptReport& r, bool batches) {
 
 json ScriptJson(const check::ScriptReport& r) {
   json batches = json::array();
-  for (std::size_t i = 0; i < r.batches.size(); ++i)
-    batches.push_back({{"index", i}, {"line", r.batches[i].line}, {"text", r.BatchText(i)}});
+  platform::ReadTextPlaces places(r.text);
+  for (std::size_t i = 0; i < r.batches.size(); ++i) {
+    const check::Piece& p = r.batches[i];
+    // A batch after a GO line begins after it, unless text follows the GO on that line.
+    std::size_t first = p.offset;
+    const std::string_view piece = r.PieceText(p);
+    if (i > 0) first += piece.starts_with("\r\n") ? 2 : piece.starts_with('\n') ? 1 : 0;
+    const uint64_t firstLine = places.At(first).line;
+    batches.push_back({{"index", i},
+                       {"line", p.line},
+                       {"first_line", firstLine},
+                       {"last_line", std::max(firstLine, places.At(p.offset + p.length).line)},
+                       {"text", r.BatchText(i)}});
+  }
   json findings = json::array();
   for (const check::Finding& f : r.findings)
     findings.push_back({{"line", f.line}, {"kind", f.kind}, {"message", f.message}});

@@ -21,6 +21,11 @@ void MensajeConexion(const char* inicio, const std::string& entidad, const std::
                            shell::vbCritical, identity::TitledBoxTitle());
 }
 
+void LiberarConexion() {
+  if (ComandoActual) ComandoActual->ActiveConnection.reset();
+  ConexionActual.reset();
+}
+
 }  // namespace
 
 void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
@@ -69,6 +74,9 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
               line = 130;
               Conexion().CommitTrans();
               Notify(&RunEvents::EntityCommitted);
+              // Two entities may share one database: the next one could not open it while
+              // this connection holds it (SQLite's exclusive locking mode).
+              LiberarConexion();
               EntidadActual = entrada.Entidad;
               line = 140;
               std::string entidad = entrada.Entidad;
@@ -77,7 +85,8 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
                 // The missing blank after "entidad" is how users have always seen it.
                 MensajeConexion("Error estableciendo conexion con la entidad", EntidadActual,
                                 entrada.Archivo);
-                Conexion().RollbackTrans();
+                // Released above: nothing is left to roll back.
+                if (ConexionActual) ConexionActual->RollbackTrans();
                 Cancelar();
               }
               line = 150;

@@ -4,21 +4,22 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vandrel {
+namespace shell {
+struct FailurePlace;
+}
 
 struct FailedBatch {
   std::string_view script;   // the script's file name
   int64_t index = 0;         // the batch number as the report shows it
   std::string_view text;     // the batch text as executed (empty when none was formed)
   std::string_view message;  // the engine's text or the failure's description
-  // Where the failing statement stands in the script file ("FILE:LINE:COLUMN"), and its line
-  // counted from the batch's first line (1 = first), when the engine tells it.
-  std::optional<std::string> place;
-  std::optional<int64_t> lineInBatch;
+  // Where the failing statement stands in the script file, the same place the report
+  // shows; null when it could not be found.
+  const shell::FailurePlace* place = nullptr;
 };
 
 class RunEvents {

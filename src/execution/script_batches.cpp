@@ -1,5 +1,6 @@
 #include "execution/script_batches.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -146,6 +147,24 @@ std::vector<std::string_view> CortarLotes(std::string_view texto) {
     if (std::memcmp(d + p, kSeparador.data(), kSeparador.size()) == 0) cortar(p);
   lotes.push_back(texto.substr(inicio));
   return lotes;
+}
+
+LugarEnScript LugarDelFallo(std::string_view texto, std::string_view pieza,
+                            const ado::BatchPlace& lugar) {
+  constexpr std::string_view kBlancos = " \t\r\n\f\v";
+  const auto primero = pieza.find_first_not_of(kBlancos);
+  const auto ultimo = pieza.find_last_not_of(kBlancos);
+  std::size_t en = 0;
+  if (primero != std::string_view::npos) {
+    en = lugar.kind == ado::BatchPlace::Kind::Batch ? primero : std::min(lugar.offset, ultimo);
+  }
+  const auto inicio = static_cast<std::size_t>(pieza.data() - texto.data());
+  platform::ReadTextPlaces lugares(texto);
+  LugarEnScript resultado;
+  resultado.lineaDelLote = lugares.At(inicio).line;
+  resultado.lugar = lugares.At(inicio + en);
+  resultado.exacto = lugar.kind == ado::BatchPlace::Kind::Exact;
+  return resultado;
 }
 
 }  // namespace vandrel

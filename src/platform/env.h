@@ -25,8 +25,10 @@ class Env {
   virtual std::string ProgramFolder() = 0;
 
   // First match of `pattern` (a folder path, then a file-name pattern with `*`; "\" is a
-  // separator too). Returns the name without folder, or "" when nothing matches or the
-  // folder does not exist. Throws Error when the folder cannot be read.
+  // separator too): files to read, not folders nor links that point nowhere. Returns the
+  // name without folder, or "" when nothing matches or the folder does not exist. Throws
+  // Error when the folder cannot be read, or naming a match that cannot be read as a file
+  // (a named pipe, a device, a link it cannot follow, a file it may not open).
   virtual std::string Dir(const std::string& pattern, int attributes) = 0;
   // Next match of the last Dir call; "" when exhausted. Throws when no search was started.
   virtual std::string DirNext() = 0;

@@ -92,7 +92,7 @@ class PosixEnv final : public Env {
     const locale_t userLocale = uselocale(cLocale);
     int readErr = 0;
     for (;;) {
-      // Only readdir's own errno tells of a failure: a stat of a dangling link sets it too.
+      // Only readdir's own errno tells of a failure.
       errno = 0;
       const dirent* entry = readdir(dir);
       if (entry == nullptr) {
@@ -102,8 +102,6 @@ class PosixEnv final : public Env {
       const std::string name = entry->d_name;
       if (name.empty() || name[0] == '.') continue;  // hidden, and "." / ".."
       if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
-      struct stat st {};
-      if (stat((folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
       matches_.push_back(name);
     }
     uselocale(userLocale);
@@ -115,7 +113,13 @@ class PosixEnv final : public Env {
     keyed.reserve(matches_.size());
     for (auto& m : matches_) keyed.emplace_back(AsciiUpper(m), std::move(m));
     std::sort(keyed.begin(), keyed.end());
-    for (std::size_t i = 0; i < keyed.size(); ++i) matches_[i] = std::move(keyed[i].second);
+    matches_.clear();
+    // A script that cannot be read stops the search, so the run stops before anything of it
+    // runs rather than leave the script out in silence; the first in run order is named.
+    std::vector<std::string> files;
+    for (auto& [key, name] : keyed)
+      if (IsTextFileToRead(folder + name)) files.push_back(std::move(name));
+    matches_ = std::move(files);
     return DirNext();
   }
 

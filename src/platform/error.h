@@ -2,6 +2,7 @@
 // on; the routines' error traps turn any exception into such a description.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,17 @@ class Error : public std::runtime_error {
  public:
   explicit Error(const std::string& description) : std::runtime_error(description) {}
   const char* Description() const noexcept { return what(); }
+};
+
+// A failure at a place in a text, which callers that show where (FILE:LINE) take from the
+// fields: `offset` in bytes from the start of the text, `line` as an editor counts lines
+// (CR LF, CR or LF ends one), 0 when the thrower does not know it.
+class TextError : public Error {
+ public:
+  TextError(const std::string& description, std::uint64_t offset_, std::uint64_t line_)
+      : Error(description), offset(offset_), line(line_) {}
+  std::uint64_t offset;
+  std::uint64_t line;
 };
 
 // The runtime's own failures, with the texts users of the program know.

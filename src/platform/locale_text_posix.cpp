@@ -48,4 +48,24 @@ std::string ToLocaleText(std::string_view utf8) {
   return out;
 }
 
+namespace {
+
+locale_t Neutral() {
+  static const locale_t neutral = [] {
+    const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", c);
+    return utf8 != locale_t{} ? utf8 : c;
+  }();
+  return neutral;
+}
+
+}  // namespace
+
+NeutralLocale::NeutralLocale()
+    : previous_(Neutral() != locale_t{} ? uselocale(Neutral()) : locale_t{}) {}
+
+NeutralLocale::~NeutralLocale() {
+  if (previous_ != locale_t{}) uselocale(previous_);
+}
+
 }  // namespace vandrel::platform

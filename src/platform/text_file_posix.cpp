@@ -118,6 +118,10 @@ const char* FileKind(mode_t mode) {
   return "a special file";
 }
 
+Error NotRegular(const std::string& path, mode_t mode) {
+  return Error("Cannot open " + path + ": it is " + FileKind(mode) + ", not a regular file");
+}
+
 class Iconv {
  public:
   Iconv(const std::string& from, const std::string& path)
@@ -149,9 +153,7 @@ class PosixTextFile final : public TextFile {
     struct stat st;
     if (fstat(fd_, &st) != 0) throw SystemError("Cannot open " + path_, errno);
     if (S_ISDIR(st.st_mode)) throw SystemError("Cannot open " + path_, EISDIR);
-    if (!S_ISREG(st.st_mode))
-      throw Error("Cannot open " + path_ + ": it is " + FileKind(st.st_mode) +
-                  ", not a regular file");
+    if (!S_ISREG(st.st_mode)) throw NotRegular(path_, st.st_mode);
   }
 
   void ReadAllLines(std::string& out) override {
@@ -209,17 +211,18 @@ class PosixTextFile final : public TextFile {
 
   [[noreturn]] void Invalid(std::uint64_t offset) const {
     const bool utf8 = IsUtf8(codeset_);
-    throw Error("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
-                " (line " + std::to_string(LineAt(offset)) + ") is not valid " + codeset_ +
-                " text; convert the file to " + codeset_ + ", e.g. with iconv -f " +
-                (utf8 ? "WINDOWS-1252" : "UTF-8") + " -t " + codeset_);
+    const std::uint64_t line = LineAt(offset);
+    throw TextError("Cannot read " + path_ + ": the byte at offset " + std::to_string(offset) +
+                        " (line " + std::to_string(line) + ") is not valid " + codeset_ +
+                        " text; convert the file to " + codeset_ + ", e.g. with iconv -f " +
+                        (utf8 ? "WINDOWS-1252" : "UTF-8") + " -t " + codeset_,
+                    offset, line);
   }
 
-  // The line, as an editor counts them (CR LF, CR or LF end one), that holds `offset`.
+  // The line, as an editor counts them, that holds `offset`.
   std::uint64_t LineAt(std::uint64_t offset) const {
-    std::uint64_t line = 1;
+    LineCounter counter;
     char buf[1 << 14];
-    char previous = 0;
     for (std::uint64_t at = 0; at < offset;) {
       const ssize_t got = ::pread(fd_, buf, std::min<std::uint64_t>(sizeof buf, offset - at),
                                   static_cast<off_t>(at));
@@ -227,13 +230,10 @@ class PosixTextFile final : public TextFile {
         if (got < 0 && errno == EINTR) continue;
         break;
       }
-      for (ssize_t i = 0; i < got; ++i) {
-        if (buf[i] == '\n' ? previous != '\r' : buf[i] == '\r') ++line;
-        previous = buf[i];
-      }
+      counter.Feed(std::string_view(buf, static_cast<std::size_t>(got)));
       at += static_cast<std::uint64_t>(got);
     }
-    return line;
+    return counter.Next().line;
   }
 
   void ReadUtf8(LineWriter& writer) {
@@ -298,6 +298,34 @@ class PosixTextFile final : public TextFile {
 
 }  // namespace
 
+void LineCounter::Feed(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (c == '\n' ? !afterCr_ : c == '\r') {
+      ++line_;
+      column_ = 1;
+    } else if (c != '\n' && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++column_;
+    }
+    afterCr_ = c == '\r';
+  }
+}
+
+TextPlace ReadTextPlaces::At(std::size_t offset) {
+  if (offset < at_) *this = ReadTextPlaces(text_);
+  // Reading leaves every CR before an LF; a CR before another CR is the one the GO lines'
+  // normalisation put in front of a CR LF, and no part of the file.
+  std::size_t from = at_;
+  for (std::size_t i = at_; i < offset; ++i) {
+    if (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\r') {
+      counter_.Feed(text_.substr(from, i - from));
+      from = i + 1;
+    }
+  }
+  counter_.Feed(text_.substr(from, offset - from));
+  at_ = offset;
+  return counter_.Next();
+}
+
 std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
   // Without O_NONBLOCK, opening a named pipe waits for a writer for ever.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -311,6 +339,21 @@ std::unique_ptr<TextFile> OpenTextFile(const std::string& path) {
   }
   file->CheckReadable();
   return file;
+}
+
+bool IsTextFileToRead(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int err = errno;
+    // A link to nothing, or a name gone since the folder was read: there is no file.
+    if (err == ENOENT || err == ENOTDIR) return false;
+    throw SystemError("Cannot open " + path, err);
+  }
+  if (S_ISDIR(st.st_mode)) return false;
+  // Opening a device may act on it (a tape rewinds): refused without opening.
+  if (!S_ISREG(st.st_mode)) throw NotRegular(path, st.st_mode);
+  OpenTextFile(path)->Close();
+  return true;
 }
 
 }  // namespace vandrel::platform

@@ -38,20 +38,20 @@ class ConsoleDesktop final : public Desktop {
   void ClipboardSetText(const std::string&) override {}
   void DoEvents() override {}
 
-  // A long failing batch is shown shortened, pointing to the record at `recordPath`;
-  // `failingLine` (from the batch's first line) when the engine told it.
+  // A long failing batch is shown shortened, pointing to the record at `recordPath`.
   void SetRecordPath(std::string recordPath) { recordPath_ = std::move(recordPath); }
-  void SetFailingLine(std::optional<int64_t> line) { failingLine_ = line; }
 
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
+  // The box, a long batch in it shortened around the place, then the place on a line of
+  // its own.
   void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
-                        const std::string& title) override;
+                        const std::string& title, const std::optional<FailurePlace>& place) override;
 
  private:
+  void Write(const std::string& utf8);
   FILE* err_;
   std::string recordPath_;
-  std::optional<int64_t> failingLine_;
 };
 
 }  // namespace vandrel::shell

@@ -47,16 +47,6 @@ ExitStatus RunUpdate(StatusSurface& window, Desktop& desktop) {
 
 namespace {
 
-// The console learns where the failing statement stands, to show a long batch around it.
-class FailingLine final : public RunEvents {
- public:
-  explicit FailingLine(ConsoleDesktop& desktop) : desktop_(desktop) {}
-  void BatchFailed(const FailedBatch& failure) override { desktop_.SetFailingLine(failure.lineInBatch); }
-
- private:
-  ConsoleDesktop& desktop_;
-};
-
 void Print(const std::string& utf8) {
   const std::string text = platform::ToLocaleText(utf8);
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -77,8 +67,7 @@ int RunConsole() {
   RunRecord record;
   desktop.SetRecordPath(record.path());
   ProgressLine progress(STDERR_FILENO);
-  FailingLine failingLine(desktop);
-  services.events = {&progress, &failingLine};
+  services.events = {&progress};
   const ExitStatus ended = RunUpdate(status, desktop, record);
   services.events.clear();
   Print(record.Summary());

@@ -1,7 +1,10 @@
 #include <clocale>
+#include <cstdio>
+#include <exception>
 #include <string>
 
 #include "Mod_Main.h"
+#include "platform/error.h"
 #include "quillmere/quillmere.h"
 #include "shell/arguments.h"
 #include "shell/front_end.h"
@@ -10,7 +13,9 @@
 #include "shell/qt/window_front_end.h"
 #endif
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   vandrel::shell::PrepareProcess();
   std::setlocale(LC_ALL, "");
   std::string folder;
@@ -23,4 +28,16 @@ int main(int argc, char** argv) {
   if (vandrel::shell::ChooseWindow()) return vandrel::shell::RunWindow();
 #endif
   return vandrel::shell::RunConsole();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The run reports its own failures; this is for those before it (no memory at start-up).
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vandrelsql: %s\n", vandrel::Describe(e).c_str());
+    return 1;
+  }
 }

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/ado/interruption.h"
+#include "platform/error.h"
 #include "shell/program_end.h"
 
 namespace vandrel::shell {
@@ -39,10 +41,14 @@ void Watch(sigset_t signals) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
     if (ado::InterruptSignal() != 0) continue;  // the first one is being handled
-    std::thread([signal] {
-      std::this_thread::sleep_for(std::chrono::seconds(kGraceSeconds));
-      EndNow(signal);
-    }).detach();
+    try {
+      std::thread([signal] {
+        std::this_thread::sleep_for(std::chrono::seconds(kGraceSeconds));
+        EndNow(signal);
+      }).detach();
+    } catch (const std::system_error&) {
+      EndNow(signal);  // without its deadline the run could outlast the signal for ever
+    }
     if (!ado::Interrupt(signal)) EndNow(signal);
   }
 }
@@ -58,7 +64,11 @@ void PrepareProcess() {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ado::OnInterrupted([](int signal) { EndProgram(InterruptedBy(signal)); });
-  std::thread(Watch, signals).detach();
+  try {
+    std::thread(Watch, signals).detach();
+  } catch (const std::system_error& e) {
+    throw SystemError("Cannot start the thread that watches for signals", e.code().value());
+  }
 }
 
 }  // namespace vandrel::shell

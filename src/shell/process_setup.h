@@ -11,6 +11,7 @@ namespace vandrel::shell {
 // says "Actualización interrumpida" and the exit status is 128 + the signal. With no
 // connection open the program ends at once; a run that has not ended kGraceSeconds after the
 // signal is ended then (the engines roll back what a closed session left open).
+// Throws Error when that thread cannot start (no room for its stack).
 void PrepareProcess();
 
 inline constexpr int kGraceSeconds = 10;

@@ -202,7 +202,7 @@ void RunRecord::BatchFailed(const FailedBatch& failure) {
   failure_->text = Head(failure.text, kRecordedBatchBytes);
   failure_->message = failure.message;
   failure_->index = failure.index;
-  failure_->place = failure.place;
+  if (failure.place != nullptr) failure_->place = failure.place->Where();
   batchBytes_ = failure.text.size();
 }
 
@@ -324,9 +324,10 @@ void RecordedDesktop::ShowBox(const std::string& prompt, int style, const std::s
 }
 
 void RecordedDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
-                                       const std::string& title) {
+                                       const std::string& title,
+                                       const std::optional<FailurePlace>& place) {
   record_.BoxShown(title, prompt.substr(0, batch_at));
-  target_.MsgBoxWithBatch(prompt, batch_at, style, title);
+  target_.MsgBoxWithBatch(prompt, batch_at, style, title, place);
 }
 
 }  // namespace vandrel::shell

@@ -101,7 +101,7 @@ class RecordedDesktop final : public Desktop {
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
   void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
-                        const std::string& title) override;
+                        const std::string& title, const std::optional<FailurePlace>& place) override;
 
  private:
   Desktop& target_;

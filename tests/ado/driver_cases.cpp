@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "support/databases.h"
 #include "support/recording.h"
@@ -13,7 +14,7 @@
 namespace vandrel::testing {
 namespace {
 
-using ::testing::HasSubstr;
+using ::testing::HasSubstr, ::testing::StartsWith;
 
 class DriverTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -96,7 +97,8 @@ TEST_P(DriverTest, WorkAfterTheScriptEndsTheTransactionIsAllOrNothingAgain) {
   // Prepared transactions are shared by every test running beside this one.
   const std::string gid = "'vandrel_" + GetParam() + "_" + std::to_string(getpid()) + "'";
   std::vector<std::pair<std::string, bool>> endings = {{"COMMIT;", true}, {"ROLLBACK;", false}, {"END;", true}};
-  if (canPrepare) endings.push_back({"PREPARE TRANSACTION " + gid + ";", true});
+  // Natively a prepared transaction is refused (below); the ODBC driver lets it stand.
+  if (canPrepare && GetParam() == "odbc") endings.push_back({"PREPARE TRANSACTION " + gid + ";", true});
   for (const auto& [ending, kept] : endings) {
     SCOPED_TRACE(ending);
     const auto scriptEnds = [&] {
@@ -175,7 +177,128 @@ TEST_P(DriverTest, ServerRefusalsEncodingChangesNoticesAndLoss) {
   EXPECT_EQ(Scalar("SELECT count(*) FROM pid"), "1");
 }
 
+// A batch that leaves a prepared transaction fails, and what it prepared is rolled back, so
+// that nothing holds its locks; when the connection is lost first, the error names it.
+TEST_P(DriverTest, NoPreparedTransactionIsLeftPending) {
+  if (GetParam() != "postgres") GTEST_SKIP() << "native PostgreSQL only";
+  if (Scalar("SHOW max_prepared_transactions") == "0") GTEST_SKIP() << "the server allows none";
+  const std::string quoted = "'vandrel_" + std::to_string(getpid()) + "_it''s'";
+  const std::string refused = "a script may not leave a prepared transaction pending: ";
+  const auto pending = [&] { return Scalar("SELECT count(*) FROM pg_prepared_xacts WHERE gid = " + quoted); };
+  db->Execute("CREATE TABLE t (a int)");
+  // The batch's own error, when it has one, follows on a line of its own.
+  const struct { std::string batch, then; } rows[] = {
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + ";", ""},
+      {"INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted + "; SELECT 1/0;", "\nERROR:  division by zero"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.batch);
+    db->BeginTrans();
+    db->Execute("INSERT INTO t VALUES (0)");
+    const std::string error = Failure(row.batch);
+    EXPECT_EQ(error.substr(0, error.find('\n')), refused + quoted + " was rolled back");
+    EXPECT_THAT(error, HasSubstr(row.then));
+    db->RollbackTrans();
+    EXPECT_EQ(pending(), "0");
+    EXPECT_EQ(Count(), "0");
+    // Nothing holds a lock on t: the next batch that needs one gets it at once.
+    db->Execute("SET lock_timeout = '1s'; ALTER TABLE t ADD COLUMN IF NOT EXISTS b int");
+  }
+  db->BeginTrans();
+  EXPECT_THAT(Failure("INSERT INTO t VALUES (1); PREPARE TRANSACTION " + quoted +
+                      "; SELECT pg_terminate_backend(pg_backend_pid());"),
+              AllOf(StartsWith(refused + quoted + " is left pending (The connection to the PostgreSQL server was lost"),
+                    HasSubstr("): end it with ROLLBACK PREPARED " + quoted + "\n")));
+  EXPECT_EQ(pending(), "1");
+  Scalar("ROLLBACK PREPARED " + quoted);
+  EXPECT_EQ(Count(), "0");
+}
+
+// A lock another session holds fails the batch after the session's lock_timeout: 60 s when
+// nothing set one (or it reads 0), else the value of whatever did (PGOPTIONS, a script's SET).
+TEST_P(DriverTest, ALockHeldElsewhereIsWaitedOnForALimitedTime) {
+  if (Sqlite()) GTEST_SKIP() << "SQLite waits its own 5 s";
+  const auto open = [&] {
+    return GetParam() == "odbc" ? ado::OpenOdbc(OdbcConnectionString(server->name()))
+                                : ado::OpenPostgres(server->conninfo());
+  };
+  // 0 reads as unset.
+  for (const auto& [pgoptions, limit] : {std::pair{"", "1min"}, {"-c lock_timeout=5s", "5s"},
+                                         {"-c lock_timeout=0", "1min"}}) {
+    SCOPED_TRACE(limit);
+    setenv("PGOPTIONS", pgoptions, 1);
+    open()->Execute("DROP TABLE IF EXISTS lt; CREATE TABLE lt AS SELECT current_setting('lock_timeout') AS v");
+    unsetenv("PGOPTIONS");
+    EXPECT_EQ(Scalar("SELECT v FROM lt"), limit);
+  }
+
+  db->Execute("CREATE TABLE t (a int)");
+  auto holder = open();
+  holder->BeginTrans();
+  holder->Execute("LOCK TABLE t IN ACCESS EXCLUSIVE MODE");
+  db->BeginTrans();
+  db->Execute("SET lock_timeout = '50ms'");
+  EXPECT_THAT(Failure("INSERT INTO t VALUES (1)"),
+              AllOf(HasSubstr("lock was not granted"), HasSubstr("SET lock_timeout")));
+  db->RollbackTrans();
+  holder->RollbackTrans();
+}
+
 }  // namespace
+
+// Where in the batch the failure lies: '@' marks it in each engine's row ("" where the
+// engine takes the text otherwise). ODBC tells only the batch.
+TEST_P(DriverTest, AFailureTellsItsPlaceInTheBatch) {
+  using Kind = ado::BatchPlace::Kind;
+  const struct {
+    const char* name;
+    std::string sqlite;
+    Kind sqliteKind;
+    std::string postgres;
+    Kind postgresKind;
+  } rows[] = {
+      {"key_violated_after_empty_statements_and_comments",
+       "CREATE TABLE t (a integer primary key);\n;\nINSERT INTO t VALUES (1); -- x;\n/* y; */ @INSERT INTO t VALUES (1);\n",
+       Kind::Statement,
+       "CREATE TABLE t (a integer primary key);\n;\nINSERT INTO t VALUES (1); -- x;\n/* y; */ @INSERT INTO t VALUES (1);\n",
+       Kind::Statement},
+      {"syntax_after_multibyte", "SELECT 1;\nSELECT 'ñandú', 2 FORM @x;\n", Kind::Exact,
+       "SELECT 1;\nSELECT 'ñandú', 2 FORM @x;\n", Kind::Exact},
+      {"unknown_column", "SELECT 1;\r\nSELECT 'é', @nope;\r\n", Kind::Exact,
+       "SELECT 1;\r\nSELECT 'é', @nope;\r\n", Kind::Exact},
+      {"end_of_input", "SELECT 1;\n@SELECT (1\n", Kind::Statement, "SELECT 1;\nSELECT (1\n@", Kind::Exact},
+      {"raised_in_a_function_with_semicolons_in_its_body", "",
+       Kind::Batch,
+       "CREATE FUNCTION f() RETURNS int LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'no; way'; END $$;\n"
+       "SELECT ';';\n@SELECT f();\n",
+       Kind::Statement},
+      // Whether a backslash escapes is the session's business: the statements are not sure.
+      {"backslash_read_two_ways", "", Kind::Batch, "@SELECT 'a\\'; SELECT 1; -- '\nSELECT 1/0;\n", Kind::Batch},
+      {"atomic_body", "", Kind::Batch,
+       "@CREATE FUNCTION g() RETURNS int LANGUAGE sql BEGIN ATOMIC SELECT 1; END;\nSELECT 1/0;\n", Kind::Batch},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string text = GetParam() == "sqlite" ? row.sqlite : row.postgres;
+    if (text.empty()) continue;
+    const auto at = text.find('@');
+    ASSERT_NE(std::string::npos, at);
+    text.erase(at, 1);
+    ado::BatchPlace expected{at, GetParam() == "sqlite" ? row.sqliteKind : row.postgresKind};
+    if (GetParam() == "odbc") expected = {};
+    db->BeginTrans();
+    std::optional<ado::BatchPlace> place;
+    try {
+      db->Execute(text);
+    } catch (const ado::BatchError& e) {
+      place = e.Place();
+    }
+    db->RollbackTrans();
+    ASSERT_TRUE(place.has_value()) << "no BatchError";
+    EXPECT_EQ(expected.offset, place->offset);
+    EXPECT_EQ(static_cast<int>(expected.kind), static_cast<int>(place->kind));
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(VANDREL_DRIVERS),
                          [](const auto& p) { return p.param; });

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include <functional>
 #include <random>
 
 #include "check/check.h"
@@ -9,6 +12,8 @@
 
 namespace vandrel::testing {
 namespace {
+
+using namespace std::string_literals;
 
 // Each trap on a real file, one case each; no case has an upper-case GO after a lone LF.
 TEST(CheckFindings, EachTrapOnItsLine) {
@@ -34,6 +39,10 @@ TEST(CheckFindings, EachTrapOnItsLine) {
       {"SELECT 1;\r\nCOPY t (a) FROM\r\n  STDIN;\r\nGO\r\n", " 2:copy-from-stdin", ""},
       {"SELECT 1;\r\n\\i otro.sql\r\nGO\r\n", " 2:client-command", ""},
       {"SELECT 1;\r\nSELECT '\xff';\r\nGO\r\n", " 2:invalid-text", "offset 19"},
+      {"\rSELECT 1;\nSELECT '\xff';\r\nGO\r\n", " 3:invalid-text", "(line 3)"},
+      {"SELECT 1;\r\nGO\r\nSELECT\r\n 'a\0b';\r\nGO\r\n"s, " 4:nul-character",
+       "el lote 1 fallará: The command text contains a NUL character at offset 13"},
+      {"SELECT 1;\r\nGO\r\n'\0'"s, " 3:text-after-last-go", ""},  // never sent
       {"SELECT 1;\r\nSELECT 2;\nSELECT 3;\r\nGO\r\n", " 2:mixed-line-ends", "CR LF: 3, LF: 1, CR: 0"},
   };
   for (const auto& c : cases) {
@@ -114,12 +123,56 @@ TEST(CheckJson, BatchesAreWhatTheUpdaterSends) {
   EXPECT_EQ(sent, shown);
 }
 
+// What the check calls an error is what the run stops on, in the same words: both find,
+// read and refuse through the same code.
+TEST(CheckAndRun, SameVerdictInTheSameWords) {
+  const struct {
+    const char* name;
+    std::function<void(const TempFolder&)> lay;
+    int checkExit;
+  } rows[] = {
+      {"nul_in_second_batch",
+       [](const TempFolder& f) {
+         f.Write("CATALOGOS_01.sql", "CREATE TABLE a(x);\r\nGO\r\nINSERT INTO a VALUES('\0');\r\nGO\r\n"s);
+       },
+       1},
+      {"invalid_byte", [](const TempFolder& f) { f.Write("CATALOGOS_01.sql", "SELECT '\xff';\r\nGO\r\n"); }, 2},
+      {"named_pipe",
+       [](const TempFolder& f) {
+         f.Write("CATALOGOS_01.sql", "CREATE TABLE a(x);\r\nGO\r\n");
+         ASSERT_EQ(mkfifo((f.path() / "INTERNOS_01.sql").c_str(), 0600), 0);
+       },
+       2},
+      {"link_loop", [](const TempFolder& f) { std::filesystem::create_symlink("NCM_01.sql", f.path() / "NCM_01.sql"); }, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    UpdateRun run;
+    row.lay(run.program);
+    const Outcome checked = RunCheck({"--json", run.program.str()});
+    EXPECT_EQ(checked.exit, row.checkExit) << checked.out << checked.err;
+    const auto doc = nlohmann::json::parse(checked.out);
+    std::string said = doc["error"].is_string() ? doc["error"].get<std::string>() : "";
+    for (const auto& script : doc["scripts"]) {
+      if (script["error"].is_string()) said = script["error"];
+      for (const auto& f : script["findings"])
+        if (f["kind"] == "nul-character") said = f["message"].get<std::string>().substr(f["message"].get<std::string>().find(": ") + 2);
+    }
+    ASSERT_FALSE(said.empty()) << checked.out;
+    EXPECT_EQ(run.Update(), ExitStatus::Failed);
+    EXPECT_EQ(run.First().substr(0, said.size()), said);
+    EXPECT_EQ(run.Value("CATALOGOS", "SELECT count(*) FROM sqlite_master"), 0);
+  }
+}
+
 // Exit status and the human output's form; the folder is left as it was.
 TEST(CheckProgram, ExitStatusAndOutput) {
-  TempFolder clean, trap, unreadable;
+  TempFolder clean, trap, unreadable, backslash;
   clean.Write("CATALOGOS_01.sql", "SELECT 1;\r\nGO\r\n");
   trap.Write("NCM_01.sql", "SELECT 1;\r\nGO\r\nSELECT 2;\r\n");
   unreadable.Write("NCM_01.sql", "SELECT '\xff';\r\nGO\r\n");
+  unreadable.Write("NCM_02.sql", "SELECT 1;\r\nSELECT '\0';\r\nGO\r\n"s);
+  const std::string mine = backslash.Write("mis\\programas/INTERNOS_01.sql", "SELECT 1;\r\nGO\r\n").parent_path();
   const struct {
     std::vector<std::string> args;
     int exit;
@@ -129,6 +182,8 @@ TEST(CheckProgram, ExitStatusAndOutput) {
       {{trap.str() + "/"}, 1, trap.str() + "/NCM_01.sql:3: warning: texto tras la última línea GO"},
       {{"--batches", trap.str()}, 1, "--- lote 0, línea 1 ---\nSELECT 1;\r\n"},
       {{unreadable.str()}, 2, "/NCM_01.sql:1: error: Cannot read"},
+      {{unreadable.str()}, 2, "/NCM_02.sql:2: error: el lote 0 fallará: The command text contains a NUL"},
+      {{mine}, 0, "INTERNOS_01.sql (INTERNOS): 1 lote\n"},
       {{clean.str() + "/no-such-folder"}, 2, "error: No existe la carpeta"},
       {{"--nope"}, 64, "Uso: vandrelsql-check"},
       {{"--help"}, 0, "--connect"},

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "Mod_Main.h"
 #include "platform/error.h"
@@ -34,8 +36,8 @@ class DiscoveryTest : public ::testing::Test {
 
 // Categories in run order; within one, letter case neither orders ("catalogos_a" before
 // "CATALOGOS_B") nor matches, also under a Turkish locale where "i" is not the lower case
-// of "I". Only regular files (or links to them) named ENTITY_*.sql: a link that points
-// nowhere, or to itself, is no script and its failed stat no failure of the listing.
+// of "I". Only regular files (or links to them) named ENTITY_*.sql: a folder, or a link
+// that points nowhere, is no script and no failure of the listing.
 TEST_F(DiscoveryTest, ScriptsOfEachCategoryInRunOrder) {
   EXPECT_TRUE(Listed().empty());
   for (const char* name :
@@ -46,7 +48,7 @@ TEST_F(DiscoveryTest, ScriptsOfEachCategoryInRunOrder) {
     folder.Write(name, "");
   fs::create_directory(folder.path() / "SYSTABLAS_dir.sql");
   for (const auto& [target, link] : {std::pair{"ncm_z.SQL", "NCM_link.sql"}, {"sub", "NCM_dirlink.sql"},
-                                     {"gone.sql", "CATALOGOS_00_old.sql"}, {"NCM_self.sql", "NCM_self.sql"}})
+                                     {"gone.sql", "CATALOGOS_00_old.sql"}, {"ncm_z.SQL/x.sql", "NCM_through_a_file.sql"}})
     fs::create_symlink(folder.path() / target, folder.path() / link);
   const std::vector<std::string> inRunOrder{
       "CATALOGOS:CATALOGOS_.sql", "CATALOGOS:CATALOGOS_10.sql", "CATALOGOS:CATALOGOS_9.sql",
@@ -58,6 +60,44 @@ TEST_F(DiscoveryTest, ScriptsOfEachCategoryInRunOrder) {
   const auto underTurkish = Listed();
   std::setlocale(LC_ALL, saved.c_str());
   EXPECT_EQ(underTurkish, inRunOrder);
+}
+
+// What stands where a script should and cannot be read stops the listing, naming the first
+// in run order, before anything runs: a pipe would be waited on, a device read for ever.
+// (Links the user cannot follow: the built program, run as another user, in console_test.)
+TEST_F(DiscoveryTest, ScriptsThatCannotBeReadStopTheListingNamingThem) {
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    const char* why;
+  } rows[] = {
+      {"named_pipe", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       "it is a named pipe, not a regular file"},
+      {"link_to_device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+       "it is a device, not a regular file"},
+      {"link_to_itself", [](const fs::path& p) { fs::create_symlink(p, p); },
+       "Too many levels of symbolic links"},
+      {"loop_of_two_links",
+       [](const fs::path& p) {
+         fs::create_symlink(p, p.parent_path() / "otro");
+         fs::create_symlink(p.parent_path() / "otro", p);
+       },
+       "Too many levels of symbolic links"},
+  };
+  for (const auto& row : rows) {
+    TempFolder here;
+    here.Write("CATALOGOS_01.sql", "");
+    here.Write("INTERNOS_02.sql", "");
+    row.make(here.path() / "INTERNOS_01.sql");
+    FolderEnv at(here.str());
+    ModuleFixture fixture(&at, &desktop);
+    EXPECT_EQ(Ends([] { ObtenerListadoSql(); }), ExitStatus::Failed) << row.name;
+    ASSERT_EQ(desktop.boxes.size(), 1u) << row.name;
+    EXPECT_EQ(desktop.boxes[0].prompt, "Cannot open " + here.str() + "/INTERNOS_01.sql: " + row.why +
+                                           "\r\nin VandrelSQL.Mod_Main.ObtenerListadoSql at line 110")
+        << row.name;
+    desktop.boxes.clear();
+  }
 }
 
 // A backslash in a folder's own name is that name's, not a separator; where nothing exists

@@ -140,6 +140,18 @@ TEST_P(SqliteRunTest, EndingsBeforeAScriptRuns) {
       "16 VandrelSQL:  Actualización Cancelada. "));
 }
 
+// Two entities on one SQLite file: the first one's connection, which an exclusive locking
+// mode keeps holding the file, is released before the second one opens it.
+TEST_P(SqliteRunTest, EntitiesSharingAFileTakeTurnsWithIt) {
+  Config(SqliteSection("CATALOGOS") + "[INTERNOS]\nTag=SQLITE\nConnection=catalogos.db\n");
+  program.Write("CATALOGOS_01.sql", "PRAGMA locking_mode=EXCLUSIVE;\r\nGO\r\nCREATE TABLE paises(id);\r\nGO\r\n");
+  program.Write("INTERNOS_01.sql", "CREATE TABLE usuarios(id);\r\nGO\r\n");
+  EXPECT_EQ(Update(), ExitStatus::Finished);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{});
+  EXPECT_EQ(HasTable("CATALOGOS", "usuarios"), 1);
+  EXPECT_EQ(HasTable("CATALOGOS", "paises"), 1);
+}
+
 // A failing batch's number and text, and the 16-bit limits; the entity's earlier script is
 // rolled back with the failing one.
 TEST_P(SqliteRunTest, ReportShowsTheFailingBatchNumberTextAndTheSixteenBitLimits) {

@@ -55,6 +55,12 @@ TEST_F(QuillmereTest, FileFaultsSayWhatAndWhere) {
       {"[A]\nTag=SQLITE\n  Connection=a.db\n", line + "la clave Tag de la sección [A] ya se definió en la línea 2 "
                                                         "(una línea sangrada continúa la anterior)"},
       {"[A]\nTag=SQLITE\nConnection=a\0b\n"s, line + "la línea contiene un carácter NUL"},
+      {"[A]\rTag=SQLITE\r\r\nx\r", "Línea 4 mal formada en " + Ini()},  // CR, CR LF and LF end lines
+      {"[A]\n\n[B]Tag=SQLITE\n", line + "la sección [B] va sola en su línea: la clave Tag escrita tras «]» debe ir "
+                                       "en la línea siguiente"},
+      {"\n\n[A] Connection = host=x password=s3cr3t\n", line + "la sección [A] va sola en su línea: la clave "
+                                                              "Connection escrita tras «]» debe ir en la línea siguiente"},
+      {"\n\n[A] password s3cr3t\n", line + "la sección [A] va sola en su línea: sobra el texto escrito tras «]»"},
       {"[A]\nTag=SQLITE\n" + std::string(4 << 20, ';'), file + " pasa de 4 MiB y no se lee: uno de verdad ocupa unos pocos KiB"},
   };
   for (const auto& [ini, says] : rows) EXPECT_EQ(ErrorOf([&] { Load(ini); }), says) << ini.substr(0, 40);
@@ -104,7 +110,9 @@ TEST_F(QuillmereTest, TagsAndConnectionsOfEntities) {
       {"LARGA", false, tag}, {name, false, "ODBC"}, {"NCM ", false, "Sqlite"}, {"SYSTABLAS", false, "ACCESS"},
       {"catalogos", false, "La entidad catalogos no tiene sección en " + Ini() + ": la sección [CATALOGOS] de la "
                            "línea 5 no es la suya, las mayúsculas y minúsculas cuentan (escríbala [catalogos])"},
-      {"NCM", false, "La entidad NCM no tiene sección en " + Ini()},
+      {"NCM", false, "La entidad NCM no tiene sección en " + Ini() + ": la sección [NCM ] de la línea 8 no es la "
+                     "suya, sobran los blancos entre los corchetes (escríbala [NCM])"},
+      {"CATALOGO", false, "La entidad CATALOGO no tiene sección en " + Ini()},
       {"SINTAG", false, "La sección [SINTAG] (línea 10" + at + " no tiene Tag"},
       {"SINTAG", true, "La entidad SINTAG no tiene Tag (sección en la línea 10" + at},
       {"SINCONEXION", true, "Falta Connection para la entidad SINCONEXION (sección en la línea 14" + at},
@@ -117,7 +125,7 @@ TEST_F(QuillmereTest, TagsAndConnectionsOfEntities) {
       {"TEXTO", true, cannot + "TEXTO (SQLITE, " + folder.str() + "/otro.db): file is not a database"},
       {"A", true, noneAt + "A (SQLITE, " + dbs + "host=127.0.0.1 password=*** dbname=x)"},
       {"B", true, noneAt + "B (SQLITE, " + dbs + "Driver={X};Uid=u;Pwd=***)"},
-      {"D", true, "No es un archivo la base de datos de la entidad D (SQLITE, " + dbs + "password=*** x)"},
+      {"D", true, "No es un archivo la base de datos de la entidad D (SQLITE, " + dbs + "password=*** ***)"},  // as ODBC reads it, "x" is the password's too
       {"E", true, cannot + "E (POSTGRESQL): "}, {"F", true, cannot + "F (POSTGRESQL): "}, {"G", true, cannot + "G (ODBC): "},
   };
   for (const auto& [entity, connect, says] : rows) {
@@ -131,6 +139,25 @@ TEST_F(QuillmereTest, TagsAndConnectionsOfEntities) {
     EXPECT_EQ(got.find("s3cr3t"), std::string::npos) << got;
   }
   EXPECT_FALSE(fs::exists(dbs + "falta.db"));
+}
+
+// Old Mac line ends, as scripts may have; a comment after a header; blanks inside the
+// brackets, which keep the section from its entity, named as the cause.
+TEST_F(QuillmereTest, CrLineEndsAndHintsForHeaders) {
+  const std::string none = "La entidad A no tiene sección en " + Ini() + ": la sección [";
+  const std::tuple<std::string, std::string> rows[] = {
+      {"; c\r[B]\rTag=ODBC\r[A]\rTag=SQLITE\rConnection=a.db\r", "SQLITE"},
+      {"[A] ; la de catálogos\rTag=SQLITE\r", "SQLITE"},
+      {"[B]\r\n[ A ]\rTag=SQLITE\r", none + " A ] de la línea 2 no es la suya, sobran los blancos entre los corchetes "
+                                       "(escríbala [A])"},
+      {"[ a]\nTag=SQLITE\n", none + " a] de la línea 1 no es la suya, sobran los blancos entre los corchetes y las "
+                              "mayúsculas y minúsculas cuentan (escríbala [A])"},
+  };
+  for (const auto& [ini, says] : rows) {
+    std::string got;
+    const std::string error = ErrorOf([&] { got = Call(Load(ini), "getDataConnectionTAG", {"A"}).Text(); });
+    EXPECT_EQ(error == "no error" ? got : error, says) << ini;
+  }
 }
 
 }  // namespace

@@ -103,6 +103,39 @@ TEST(SplittingTest, ReadingMatchesTheLiteralLineRule) {
   }
 }
 
+// Random files, one '#' in each: its place in the text as read and normalised is where an
+// editor shows it in the file, whatever the line ends, GO lines, BOM and multi-byte text.
+TEST(SplittingTest, PlacesInTheNormalisedTextAreTheFilesLinesAndColumns) {
+  static const std::vector<std::string> kAlphabet = {"A", "g", "G", "o", "O", "\r", "\n", " ", "é", "\r\n"};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 1000; ++round) {
+    std::vector<std::string> parts(random() % 40);
+    for (std::string& part : parts) part = kAlphabet[random() % kAlphabet.size()];
+    parts.insert(parts.begin() + static_cast<std::ptrdiff_t>(random() % (parts.size() + 1)), "#");
+    std::string file = random() % 4 == 0 ? "\xEF\xBB\xBF" : "";
+    platform::TextPlace expected;  // counted the plain way: a line end is CR LF, CR or LF
+    bool found = false;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      file += parts[i];
+      if (parts[i] == "#") found = true;
+      if (found) continue;
+      const bool crThenLf = parts[i] == "\r" && i + 1 < parts.size() && parts[i + 1].front() == '\n';
+      if (parts[i] == "\r\n" || parts[i] == "\n" || (parts[i] == "\r" && !crThenLf)) {
+        ++expected.line;
+        expected.column = 1;
+      } else if (!crThenLf) {
+        ++expected.column;
+      }
+    }
+    std::string text = Read(file);
+    NormalizarSeparadores(text);
+    platform::ReadTextPlaces places(text);
+    const auto at = text.find('#');
+    ASSERT_NE(std::string::npos, at);
+    ASSERT_EQ(expected, places.At(at)) << "round " << round;
+  }
+}
+
 TEST(SplittingTest, InvalidUtf8NamesFileAndOffset) {
   const std::string far(300000, 'a');
   const std::tuple<std::string, std::size_t, int> rows[] = {

@@ -51,10 +51,14 @@ pid_t Program::Start(const std::string& programFiles, long limitKiB,
   env.push_back("ProgramFiles=" + programFiles);
   env.insert(env.end(), extra.begin(), extra.end());
   std::vector<std::string> args{exe_.string()};
-  if (limitKiB > 0)
-    args = {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$0\" \"$@\"",
-            exe_.string()};
+  if (limitKiB > 0 || stackKiB > 0) {
+    std::string limits;
+    if (stackKiB > 0) limits += "ulimit -s " + std::to_string(stackKiB) + " && ";
+    if (limitKiB > 0) limits += "ulimit -v " + std::to_string(limitKiB) + " && ";
+    args = {"/bin/sh", "-c", limits + "exec \"$0\" \"$@\"", exe_.string()};
+  }
   args.insert(args.end(), arguments.begin(), arguments.end());
+  args.insert(args.begin(), launcher.begin(), launcher.end());
 
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());

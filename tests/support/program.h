@@ -34,10 +34,18 @@ class Program {
   Outcome Run(const std::string& programFiles, long limitKiB = 0) {
     return Wait(Start(programFiles, limitKiB));
   }
+  // When not 0, the stack limit (ulimit -s) it starts under, which is also the size of
+  // each thread's stack.
+  long stackKiB = 0;
+
   // Whether it has ended, leaving it for Wait to collect.
   static bool Ended(pid_t pid);
   // What the running program has written to stdout so far.
   std::string OutputSoFar() const;
+
+  // A command the program is started through, its arguments after it (setpriv, to run it
+  // as another user); empty to start it directly.
+  std::vector<std::string> launcher;
 
  private:
   std::filesystem::path folder_;

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 
 #include <thread>
@@ -199,6 +201,45 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
     }
     EXPECT_TRUE(seen);
   }
+}
+
+// The place of a failure under the report, and the batch view opened at its line, marked,
+// past a line long enough to be broken for drawing.
+TEST_F(WindowTest, BoxShowsThePlaceAndOpensTheBatchAtItsLine) {
+  std::string batch = "\r\n-- " + std::string(500, 'x') + "\r\n";
+  for (int line = 47; line <= 110; ++line)
+    batch += "INSERT INTO t VALUES (" + std::to_string(line) + ", 'ñandú');\r\n";
+  FailurePlace place;
+  place.path = "/opt/vandrelsql/CATALOGOS_01.sql";
+  place.file = "CATALOGOS_01.sql";
+  place.line = 57;
+  place.column = 12;
+  place.batchLine = 45;  // the line of the batch's first character, after "GO"
+  place.message = "no such table: t";
+  const std::string report = "no such table: t Actualización Cancelada. Script: CATALOGOS_01.sql - Linea: 3";
+  Vandrel window(desktop);
+  window.ShowCentred();
+  QtDesktop real(&window);
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = dynamic_cast<ReportBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(nullptr, box);
+    seen = true;
+    Pump(50);
+    ASSERT_NE(nullptr, box->PlaceLabel);
+    EXPECT_EQ("CATALOGOS_01.sql, línea 57, columna 12", box->PlaceLabel->text());
+    EXPECT_TRUE(box->PlaceLabel->isVisible());
+    const QTextCursor at = box->BatchView->textCursor();
+    EXPECT_EQ("INSERT INTO t VALUES (57, 'ñandú');", at.block().text());
+    EXPECT_TRUE(box->BatchView->viewport()->rect().contains(box->BatchView->cursorRect(at)))
+        << "the marked line is out of view";
+    const auto marks = box->BatchView->extraSelections();
+    ASSERT_EQ(1, marks.size());
+    EXPECT_EQ("INSERT INTO t VALUES (57, 'ñandú');", marks[0].cursor.selectedText());
+    box->OkButton->click();
+  });
+  real.MsgBoxWithBatch(report + batch, report.size(), vbCritical, "¡Atencion!", place);
+  EXPECT_TRUE(seen);
 }
 
 // Before a batch the waiting messages are processed when the window shows something new, and

@@ -37,8 +37,19 @@ std::string SqliteUriFor(const std::string& path, const std::string& query);
 ConnectionPtr OpenPostgres(const std::string& conninfo);
 
 // An ODBC connection string for SQLDriverConnect ("Driver={...};Server=...;..."). The login
-// timeout is kConnectTimeoutSeconds unless the string names a connect_timeout of its own.
+// timeout is OdbcLoginTimeout's. The driver manager and driver run under NeutralLocale.
 ConnectionPtr OpenOdbc(const std::string& connstr);
+
+// After connecting, a PostgreSQL session (native or through ODBC) that nothing gave a
+// lock_timeout gets this one, and a SQL Server session its LOCK_TIMEOUT: a lock held by
+// another session fails the batch instead of being waited on for ever.
+inline constexpr int kLockTimeoutSeconds = 60;
+// Added, on a line of its own, to the engine's text when a lock was not granted
+// (PostgreSQL SQLSTATE 55P03).
+inline constexpr const char* kLockNotGranted =
+    "\nA lock was not granted in time: another session holds it. The limit is the session's "
+    "lock_timeout (60 s unless the connection string, PGOPTIONS or the server set another); "
+    "a script may set its own, for example SET lock_timeout = '10min'.";
 
 // A server that accepts the connection and never answers fails the opening after this long.
 inline constexpr int kConnectTimeoutSeconds = 30;

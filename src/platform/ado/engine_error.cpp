@@ -1,11 +1,17 @@
 #include "platform/ado/engine_error.h"
+
+#include "platform/ado/connection_string.h"
 #include "platform/ascii.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <map>
 #include <memory>
-#include <regex>
+#include <unordered_set>
 
 namespace vandrel::ado {
 
@@ -17,93 +23,227 @@ std::string TrimEnd(std::string text) {
   return text;
 }
 
-bool SameKey(std::string_view a, std::string_view b) {
-  return platform::SameIgnoringAsciiCase(a, b);
+// Letters and digits make a token; any byte of a multibyte UTF-8 character counts as a letter.
+bool TokenChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u >= 0x80;
 }
 
-std::string Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
+bool BlankChar(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+// Where a password's pieces end: what splits a URI (libpq reads "Secret" of "Secret/2024@h" as
+// a port, "2024@h" as a host) and the backslash, which the file layer shows as '/'.
+bool PieceEnd(char c) {
+  return BlankChar(c) || c == '@' || c == '/' || c == '\\' || c == ':' || c == '?' || c == '#';
+}
+
+// The end of "password" or "pwd" written at `at` (any case, any letter possibly %XX), or 0.
+std::size_t KeyEnd(std::string_view text, std::size_t at) {
+  for (const std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
+    std::size_t i = at, k = 0;
+    for (; k < key.size() && i < text.size(); ++k) {
+      if (platform::AsciiLower(text[i]) == key[k]) {
+        ++i;
+      } else if (text[i] == '%' && i + 2 < text.size() &&
+                 platform::AsciiLower(PercentDecoded(text.substr(i, 3))[0]) == key[k]) {
+        i += 3;
+      } else {
+        break;
+      }
+    }
+    if (k == key.size()) return i;
+  }
+  return 0;
+}
+
+// Text positions to blank, merged; then the text with each run replaced by "***".
+std::string Blanked(std::string_view text, std::vector<std::pair<std::size_t, std::size_t>>& runs) {
+  if (runs.empty()) return std::string(text);
+  std::sort(runs.begin(), runs.end());
+  std::string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  for (std::size_t r = 0; r < runs.size();) {
+    const std::size_t begin = runs[r].first;
+    std::size_t end = runs[r].second;
+    for (++r; r < runs.size() && runs[r].first <= end; ++r) end = std::max(end, runs[r].second);
+    out.append(text, at, begin - at).append("***");
+    at = end;
+  }
+  return out.append(text, at);
+}
+
+// Polynomial hashes modulo 2^61-1: every window of the text is compared with the pieces of
+// its length in constant time. Two texts of one hash differ only by chance, and then a
+// harmless word is blanked; nothing is ever shown for it.
+constexpr std::uint64_t kMod = (std::uint64_t{1} << 61) - 1;
+constexpr std::uint64_t kBase = 1'000'003;
+
+__extension__ typedef unsigned __int128 Wide;
+
+std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) {
+  const Wide p = static_cast<Wide>(a) * b;
+  std::uint64_t r = static_cast<std::uint64_t>(p & kMod) + static_cast<std::uint64_t>(p >> 61);
+  r = (r & kMod) + (r >> 61);
+  return r >= kMod ? r - kMod : r;
+}
+
+std::uint64_t Hash(std::string_view s) {
+  std::uint64_t h = 0;
+  for (const char c : s) {
+    h = MulMod(h, kBase) + static_cast<unsigned char>(c) + 1;
+    if (h >= kMod) h -= kMod;
+  }
+  return h;
+}
+
+std::uint64_t Power(std::uint64_t e) {
+  std::uint64_t result = 1, base = kBase;
+  for (; e > 0; e >>= 1, base = MulMod(base, base))
+    if (e & 1) result = MulMod(result, base);
+  return result;
+}
+
+// Each piece of each secret, wherever it stands whole in `text`.
+std::string BlankPieces(std::string_view text, const std::vector<std::string>& secrets) {
+  std::map<std::size_t, std::unordered_set<std::uint64_t>> byLength;
+  for (const std::string& secret : secrets)
+    for (std::size_t at = 0; at < secret.size();) {
+      if (PieceEnd(secret[at])) {
+        ++at;
+        continue;
+      }
+      std::size_t end = at;
+      while (end < secret.size() && !PieceEnd(secret[end])) ++end;
+      if (end - at <= text.size()) byLength[end - at].insert(Hash(std::string_view(secret).substr(at, end - at)));
+      at = end;
+    }
+  if (byLength.empty()) return std::string(text);
+
+  std::vector<std::uint64_t> prefix(text.size() + 1, 0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    prefix[i + 1] = MulMod(prefix[i], kBase) + static_cast<unsigned char>(text[i]) + 1;
+    if (prefix[i + 1] >= kMod) prefix[i + 1] -= kMod;
+  }
+  std::vector<std::size_t> starts;  // where a whole token may begin
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (i == 0 || !TokenChar(text[i - 1])) starts.push_back(i);
+
+  std::vector<std::pair<std::size_t, std::size_t>> runs;
+  for (const auto& [length, hashes] : byLength) {
+    const std::uint64_t shift = Power(length);
+    for (const std::size_t i : starts) {
+      const std::size_t end = i + length;
+      if (end > text.size()) break;
+      if (end < text.size() && TokenChar(text[end])) continue;
+      std::uint64_t h = prefix[end] + kMod - MulMod(prefix[i], shift);
+      if (h >= kMod) h -= kMod;
+      if (hashes.count(h) != 0) runs.emplace_back(i, end);
+    }
+  }
+  return Blanked(text, runs);
+}
+
+// The password of every URI's user part: "://user:" up to the last '@' before a blank.
+std::string BlankUriPasswords(std::string_view text) {
+  std::vector<std::pair<std::size_t, std::size_t>> runs;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = at;
+    while (end < text.size() && !BlankChar(text[end])) ++end;
+    const std::string_view word = text.substr(at, end - at);
+    const auto lastAt = word.rfind('@');
+    for (auto scheme = word.find("://"); lastAt != std::string_view::npos && scheme != std::string_view::npos;
+         scheme = word.find("://", scheme + 3)) {
+      const auto stop = word.find_first_of(":/@", scheme + 3);
+      if (stop != std::string_view::npos && word[stop] == ':' && stop < lastAt) {
+        runs.emplace_back(at + stop + 1, at + lastAt);
+        break;
+      }
+    }
+    at = end + 1;
+  }
+  return Blanked(text, runs);
 }
 
 }  // namespace
 
-std::string ScrubSecrets(std::string text, const std::vector<std::string>& secrets) {
-  // Values of password keys as libpq ('quoted' or bare) and ODBC ({braced} or up to ';')
-  // write them, and the password of a URI.
-  static const std::regex kKeyValue(
-      R"(((?:password|pwd)\s*=\s*)('(?:[^'\\]|\\.)*'?|\{(?:[^}]|\}\})*\}?|[^\s;]+))",
-      std::regex::icase);
-  static const std::regex kUri(R"((://[^:/@\s]*):[^@\s]*@)");
-  text = std::regex_replace(text, kKeyValue, "$1***");
-  text = std::regex_replace(text, kUri, "$1:***@");
-  for (const std::string& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
-      text.replace(at, secret.size(), "***");
-  }
-  return text;
-}
-
-std::vector<std::string> PostgresSecrets(const std::string& conninfo) {
-  std::vector<std::string> secrets;
-  char* err = nullptr;
-  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &err);
-  if (err != nullptr) PQfreemem(err);
-  if (options == nullptr) return secrets;
-  for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o)
-    if (o->val != nullptr && *o->val != '\0' && std::string_view(o->keyword) == "password")
-      secrets.emplace_back(o->val);
-  PQconninfoFree(options);
-  return secrets;
-}
-
-std::vector<std::string> OdbcSecrets(const std::string& connstr) {
-  std::vector<std::string> secrets;
-  std::size_t at = 0;
-  while (at < connstr.size()) {
-    const auto eq = connstr.find('=', at);
-    if (eq == std::string::npos) break;
-    const std::string key = Trim(std::string_view(connstr).substr(at, eq - at));
-    std::string value;
-    std::size_t next = eq + 1;
-    while (next < connstr.size() && connstr[next] == ' ') ++next;
-    if (next < connstr.size() && connstr[next] == '{') {
-      // Braced value: "}}" stands for "}".
-      ++next;
-      while (next < connstr.size()) {
-        if (connstr[next] == '}') {
-          if (next + 1 < connstr.size() && connstr[next + 1] == '}') {
-            value += '}';
-            next += 2;
-            continue;
-          }
-          ++next;
-          break;
-        }
-        value += connstr[next++];
-      }
-      const auto semi = connstr.find(';', next);
-      next = semi == std::string::npos ? connstr.size() : semi + 1;
-    } else {
-      const auto semi = connstr.find(';', next);
-      const auto end = semi == std::string::npos ? connstr.size() : semi;
-      value = Trim(std::string_view(connstr).substr(next, end - next));
-      next = semi == std::string::npos ? connstr.size() : semi + 1;
+std::vector<PasswordValue> PasswordValues(std::string_view text) {
+  std::vector<PasswordValue> values;
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = platform::AsciiLower(text[at]);
+    const std::size_t keyEnd = c == 'p' || c == '%' ? KeyEnd(text, at) : 0;
+    if (keyEnd == 0) {
+      ++at;
+      continue;
     }
-    if ((SameKey(key, "pwd") || SameKey(key, "password")) && !value.empty())
-      secrets.push_back(value);
-    at = next;
+    std::size_t v = keyEnd;
+    while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
+    if (v >= text.size() || text[v] != '=') {
+      at = keyEnd;
+      continue;
+    }
+    ++v;
+    while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
+    PasswordValue value{v, v, {}, {}};
+    std::size_t end = v;
+    if (v < text.size() && text[v] == '\'') {
+      // libpq: a backslash takes the next character as it is; unclosed runs to the end.
+      for (end = v + 1; end < text.size(); ++end) {
+        if (text[end] == '\\' && end + 1 < text.size()) {
+          value.meant += text[++end];
+        } else if (text[end] == '\'') {
+          break;
+        } else {
+          value.meant += text[end];
+        }
+      }
+      value.written = text.substr(v + 1, std::min(end, text.size()) - v - 1);
+      end = std::min(end + 1, text.size());
+    } else if (v < text.size() && text[v] == '{') {
+      // ODBC: "}}" stands for '}'.
+      for (end = v + 1; end < text.size(); ++end) {
+        if (text[end] == '}' && end + 1 < text.size() && text[end + 1] == '}') {
+          value.meant += text[++end];
+        } else if (text[end] == '}') {
+          break;
+        } else {
+          value.meant += text[end];
+        }
+      }
+      value.written = text.substr(v + 1, std::min(end, text.size()) - v - 1);
+      end = std::min(end + 1, text.size());
+    } else {
+      // Bare: libpq's backslash escapes; a ')' the value did not open closes what holds it
+      // (the path of a SQLite database in parentheses).
+      int depth = 0;
+      for (; end < text.size() && !BlankChar(text[end]) && text[end] != ';'; ++end) {
+        if (text[end] == '\\' && end + 1 < text.size()) {
+          value.meant += text[++end];
+          continue;
+        }
+        if (text[end] == '(') ++depth;
+        if (text[end] == ')' && depth-- == 0) break;
+        value.meant += text[end];
+      }
+      value.written = text.substr(v, end - v);
+    }
+    value.end = end;
+    if (end > v) values.push_back(std::move(value));
+    at = std::max(end, keyEnd);
   }
-  return secrets;
+  return values;
+}
+
+std::string ScrubSecrets(std::string text, const std::vector<std::string>& secrets) {
+  text = BlankPieces(text, secrets);
+  std::vector<std::pair<std::size_t, std::size_t>> runs;
+  for (const PasswordValue& v : PasswordValues(text)) runs.emplace_back(v.begin, v.end);
+  text = Blanked(text, runs);
+  return BlankUriPasswords(text);
 }
 
 std::vector<std::string> ConnectionSecrets(const std::string& connection) {
-  std::vector<std::string> secrets = PostgresSecrets(connection);
-  for (std::string& secret : OdbcSecrets(connection)) secrets.push_back(std::move(secret));
-  return secrets;
+  return PasswordReadings(connection);
 }
 
 std::string BlankConnection(std::string text, const std::string& connection) {
@@ -124,7 +264,8 @@ Error SqliteError(sqlite3* db, int rc) {
                          primary == SQLITE_PERM;
   if (aboutFile && file != nullptr && *file != '\0')
     text += std::string(" (") + file + ")";
-  return Error(text);
+  // A message may quote a script's text, or a path, that holds a password.
+  return Error(ScrubSecrets(std::move(text)));
 }
 
 Error PostgresError(pg_conn* conn, const pg_result* result,
@@ -144,24 +285,21 @@ Error OdbcError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view fallb
     SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    std::string message(512, '\0');
-    SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native,
-                                 reinterpret_cast<SQLCHAR*>(message.data()),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
-    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
-      message.assign(static_cast<std::size_t>(length) + 1, '\0');
-      rc = SQLGetDiagRec(handleType, handle, record, state, &native,
-                         reinterpret_cast<SQLCHAR*>(message.data()),
-                         static_cast<SQLSMALLINT>(message.size()), &length);
-    }
+    // Asked for less than a whole record, the PostgreSQL driver hands out the rest as
+    // further records (a line break every 511 characters), so a secret could be split
+    // across two and escape blanking: ask for all it can give at once.
+    std::string message(SHRT_MAX, '\0');
+    const SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &native,
+                                       reinterpret_cast<SQLCHAR*>(message.data()),
+                                       static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     message.resize(std::min<std::size_t>(static_cast<std::size_t>(length), message.size()));
     message.resize(std::char_traits<char>::length(message.c_str()));
     if (!text.empty()) text += '\n';
-    text += TrimEnd(std::move(message));
+    text += ScrubSecrets(TrimEnd(std::move(message)), secrets);
   }
-  if (text.empty()) text = fallback;
-  return Error(ScrubSecrets(std::move(text), secrets));
+  if (text.empty()) text = ScrubSecrets(std::string(fallback), secrets);
+  return Error(std::move(text));
 }
 
 std::string OdbcState(SQLSMALLINT handleType, SQLHANDLE handle) {
@@ -176,8 +314,9 @@ std::string OdbcState(SQLSMALLINT handleType, SQLHANDLE handle) {
 
 bool NeedsEngine(std::string_view text) {
   if (const auto nul = text.find('\0'); nul != std::string_view::npos)
-    throw Error("The command text contains a NUL character at offset " + std::to_string(nul) +
-                "; nothing of it was run");
+    throw TextError("The command text contains a NUL character at offset " +
+                        std::to_string(nul) + "; nothing of it was run",
+                    nul, 0);
   return text.find_first_not_of(" \t\r\n\v\f") != std::string_view::npos;
 }
 

@@ -17,14 +17,27 @@ struct pg_result;
 
 namespace vandrel::ado {
 
-// `text` with every value of a password key ("password=", "pwd=", any case, quoted or
-// braced) and every occurrence of `secrets` replaced by "***".
+// `text` with every password blanked as "***", in time and memory linear in its length (one
+// pass per length of piece):
+// - each of `secrets` (a password as read from a connection string) cut into pieces at
+//   '@', '/', '\\', ':', '?', '#' and blanks, each piece blanked wherever it stands whole
+//   (no letter or digit right before or after it), so the words of a message that merely
+//   hold its letters stay;
+// - the value of every "password=" or "pwd=" (any case, the key percent-encoded or not,
+//   blanks around '='), quoted as libpq quotes, braced as ODBC braces, or bare up to a
+//   blank, ';' or a ')' it did not open;
+// - the password of every URI's user part, up to its last '@'.
 std::string ScrubSecrets(std::string text, const std::vector<std::string>& secrets = {});
 
-// The password values a libpq or ODBC connection string carries, for ScrubSecrets.
-std::vector<std::string> PostgresSecrets(const std::string& conninfo);
-std::vector<std::string> OdbcSecrets(const std::string& connstr);
-// Both: a string may be written for the other driver, or for none, by mistake.
+// The values of "password=" and "pwd=" in `text`, as ScrubSecrets finds them.
+struct PasswordValue {
+  std::size_t begin = 0, end = 0;  // where the value is written, quotes or braces included
+  std::string_view written;        // inside quotes or braces, as written
+  std::string meant;               // with libpq's backslash escapes or ODBC's "}}" undone
+};
+std::vector<PasswordValue> PasswordValues(std::string_view text);
+
+// The password readings of a connection string (PasswordReadings), for ScrubSecrets.
 std::vector<std::string> ConnectionSecrets(const std::string& connection);
 
 // `text` with every password of `connection` blanked, however the string is written and
@@ -43,8 +56,8 @@ Error OdbcError(SQLSMALLINT handleType, SQLHANDLE handle, std::string_view fallb
 std::string OdbcState(SQLSMALLINT handleType, SQLHANDLE handle);
 
 // Text the engine would cut short or that needs no engine, refused or skipped the same way
-// by every driver: returns false for a text of blanks and line ends only; throws for an
-// embedded NUL.
+// by every driver: returns false for a text of blanks and line ends only; throws a
+// TextError for an embedded NUL, its offset in `text` as a field.
 bool NeedsEngine(std::string_view text);
 
 }  // namespace vandrel::ado

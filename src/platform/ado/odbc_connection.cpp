@@ -7,11 +7,13 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/ado/batch_place.h"
+#include "platform/ado/connection_string.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/interruption.h"
-#include "platform/ascii.h"
+#include "platform/locale_text.h"
 
 namespace vandrel::ado {
 
@@ -26,6 +28,7 @@ class OdbcConnection final : public Connection {
 
   // Never commits: an open transaction is rolled back before disconnecting.
   ~OdbcConnection() override {
+    const platform::NeutralLocale neutral;
     interruptible_.reset();
     if (open_ && lost_.empty()) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     SQLDisconnect(dbc_);
@@ -34,6 +37,7 @@ class OdbcConnection final : public Connection {
   }
 
   int BeginTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     Check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
@@ -45,6 +49,7 @@ class OdbcConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     if (!failure_.empty()) {
@@ -67,12 +72,14 @@ class OdbcConnection final : public Connection {
   }
 
   void RollbackTrans() override {
+    const platform::NeutralLocale neutral;
     CheckAlive();
     if (!open_) return;
     End(SQL_ROLLBACK);
   }
 
   void Execute(std::string_view text, int) override {
+    const platform::NeutralLocale neutral;
     interruptible_->Call([&] { ExecuteNow(text); });
   }
 
@@ -94,6 +101,7 @@ class OdbcConnection final : public Connection {
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
     std::optional<Error> error;
+    BatchPlace place;
     Running(stmt);
     SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data())),
                                  static_cast<SQLINTEGER>(text.size()));
@@ -102,7 +110,10 @@ class OdbcConnection final : public Connection {
       if (rc == SQL_NO_DATA) {
         // An UPDATE or DELETE that touched no row; the batch goes on.
       } else if (!Ok(rc)) {
+        const bool lock = OdbcState(SQL_HANDLE_STMT, stmt) == "55P03";
         error = Diagnose(SQL_HANDLE_STMT, stmt, "the statement failed");
+        place = PlaceOf(text, stmt);
+        if (lock && postgres_) error = Error(error->Description() + std::string(kLockNotGranted));
         break;
       } else {
         SQLSMALLINT columns = 0;
@@ -123,7 +134,7 @@ class OdbcConnection final : public Connection {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (error) {
       if (open_ && failure_.empty()) failure_ = error->Description();
-      throw *error;
+      throw BatchError(*error, place);
     }
     if (postgres_ && MayChangeClientEncoding(text)) {
       if (auto changed = EncodingChange()) {
@@ -133,15 +144,41 @@ class OdbcConnection final : public Connection {
     }
   }
 
+  // Drivers tell no place in the batch, except SQL Server's: the line of the batch (1 the
+  // first) in a diagnostic field of their own.
+  BatchPlace PlaceOf(std::string_view text, SQLHSTMT stmt) const {
+    constexpr SQLSMALLINT kSqlServerLine = -1154;
+    SQLUSMALLINT line = 0;
+    if (!sqlServer_ || !Ok(SQLGetDiagField(SQL_HANDLE_STMT, stmt, 1, kSqlServerLine, &line,
+                                           SQL_IS_USMALLINT, nullptr)) || line == 0)
+      return {};
+    std::size_t at = 0;
+    for (SQLUSMALLINT k = 1; k < line; ++k) {
+      at = text.find('\n', at);
+      if (at == std::string_view::npos) return {};
+      ++at;
+    }
+    return {at, BatchPlace::Kind::Statement};
+  }
+
  public:
   // Which engine is behind the driver, and the session's client encoding when it is
   // PostgreSQL.
   void LearnServer() {
     SQLCHAR name[64] = {};
     SQLSMALLINT length = 0;
-    postgres_ = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length)) &&
-                std::string_view(reinterpret_cast<const char*>(name)) == "PostgreSQL";
+    const bool named = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length));
+    const std::string_view dbms = named ? reinterpret_cast<const char*>(name) : "";
+    postgres_ = dbms == "PostgreSQL";
+    sqlServer_ = dbms == "Microsoft SQL Server";
     if (postgres_) encoding_ = ClientEncoding();
+    // Nothing waits for ever on a lock another session holds, unless the session says so.
+    const std::string seconds = std::to_string(kLockTimeoutSeconds);
+    if (postgres_ && Scalar("SHOW lock_timeout", "cannot read the lock timeout") == "0")
+      Scalar("SET lock_timeout = '" + seconds + "s'", "cannot set the lock timeout");
+    if (sqlServer_ &&
+        Scalar("SELECT @@LOCK_TIMEOUT", "cannot read the lock timeout") == "-1")
+      Scalar("SET LOCK_TIMEOUT " + seconds + "000", "cannot set the lock timeout");
   }
 
  private:
@@ -156,17 +193,24 @@ class OdbcConnection final : public Connection {
   }
 
   std::string ClientEncoding() {
+    return Scalar("SHOW client_encoding", "cannot read the client encoding");
+  }
+
+  // The first column of the first row `sql` gives, "" when it gives no rows.
+  std::string Scalar(std::string sql, std::string_view what) {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt), SQL_HANDLE_DBC, dbc_,
           "cannot allocate a statement");
     SQLCHAR value[64] = {};
     SQLLEN length = 0;
     std::optional<Error> error;
-    char show[] = "SHOW client_encoding";
-    if (!Ok(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(show), SQL_NTS)) ||
-        !Ok(SQLFetch(stmt)) ||
-        !Ok(SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length)))
-      error = Diagnose(SQL_HANDLE_STMT, stmt, "cannot read the client encoding");
+    SQLSMALLINT columns = 0;
+    SQLRETURN fetched = SQL_NO_DATA;
+    if (!Ok(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)) ||
+        !Ok(SQLNumResultCols(stmt, &columns)) ||
+        (columns > 0 && !Ok(fetched = SQLFetch(stmt)) && fetched != SQL_NO_DATA) ||
+        (Ok(fetched) && !Ok(SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length))))
+      error = Diagnose(SQL_HANDLE_STMT, stmt, what);
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     if (error) throw *error;
     return reinterpret_cast<const char*>(value);
@@ -230,16 +274,15 @@ class OdbcConnection final : public Connection {
   std::string failure_;  // the first error inside the open transaction
   std::string lost_;     // why the connection went away
   bool postgres_ = false;  // the engine is PostgreSQL
+  bool sqlServer_ = false;
   std::string encoding_;   // its session's client encoding when the connection opened
 };
-
-bool SetsConnectTimeout(std::string_view connstr) {
-  return platform::ContainsIgnoringAsciiCase(connstr, "connect_timeout");
-}
 
 }  // namespace
 
 ConnectionPtr OpenOdbc(const std::string& connstr) {
+  // The driver manager and the drivers compare key names with the locale's letter case.
+  const platform::NeutralLocale neutral;
   if (connstr.size() > SHRT_MAX) throw Error("The ODBC connection string is too long");
   std::vector<std::string> secrets = ConnectionSecrets(connstr);
   SQLHENV env = SQL_NULL_HENV;
@@ -252,11 +295,9 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  // A string with a timeout of its own (the PostgreSQL driver's pqopt={connect_timeout=…})
-  // keeps it: that driver hands the login timeout to libpq too and refuses the pair.
-  if (!SetsConnectTimeout(connstr))
+  if (const std::optional<int> timeout = OdbcLoginTimeout(connstr))
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kConnectTimeoutSeconds)),
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)),
                       SQL_IS_UINTEGER);
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;

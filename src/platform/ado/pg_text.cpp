@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,30 @@ class Scanner {
  public:
   Scanner(std::string_view s, bool escapes) : s_(s), escapes_(escapes) {}
 
-  bool FindsCopyWithTheClient() {
+  bool FindsCopyWithTheClient() { return Scan(true); }
+
+  std::vector<std::string> PreparedTransactionIds() {
+    Scan(false);
+    return std::move(prepared_);
+  }
+
+  // The offsets of the statements' first tokens, or nothing when the server may cut the
+  // text otherwise (a ';' inside parentheses, a BEGIN ATOMIC body).
+  std::optional<std::vector<std::size_t>> Statements() {
+    std::vector<std::size_t> starts;
+    starts_ = &starts;
+    Scan(false);
+    if (unsure_) return std::nullopt;
+    return starts;
+  }
+
+ private:
+  // Reads statement after statement; stops at the first COPY with the client when
+  // `stopAtCopy`, and says whether it found one.
+  bool Scan(bool stopAtCopy) {
+    bool copies = false;
     while (at_ < s_.size()) {
+      tokenAt_ = at_;
       const char c = s_[at_];
       const char next = at_ + 1 < s_.size() ? s_[at_ + 1] : '\0';
       if (c == '-' && next == '-') {
@@ -34,8 +57,9 @@ class Scanner {
       } else if (c == '/' && next == '*') {
         SkipComment();
       } else if (c == '\'') {
+        const std::size_t start = at_;
         SkipQuoted('\'', escapes_);
-        Token("'");
+        Literal(start, escapes_);
       } else if (c == '"') {
         SkipQuoted('"', false);
         Token("\"");
@@ -45,13 +69,18 @@ class Scanner {
         std::string word;
         while (at_ < s_.size() && WordChar(s_[at_])) word += Lower(s_[at_++]);
         if (word == "e" && at_ < s_.size() && s_[at_] == '\'') {
+          const std::size_t start = at_;
           SkipQuoted('\'', true);
-          word = "'";
+          Literal(start, true);
+        } else {
+          if (word == "atomic") unsure_ = true;
+          Token(word);
         }
-        Token(word);
       } else if (c == ';') {
         ++at_;
-        if (EndStatement()) return true;
+        if (depth_ > 0) unsure_ = true;
+        copies = EndStatement() || copies;
+        if (copies && stopAtCopy) return true;
       } else {
         ++at_;
         if (c == ')' && depth_ > 0) --depth_;
@@ -60,16 +89,45 @@ class Scanner {
         if (c == '(') ++depth_;
       }
     }
-    return EndStatement();
+    return EndStatement() || copies;
   }
 
- private:
   // Only what lies outside parentheses tells where a COPY's data goes.
+  bool Wanted() const {
+    return depth_ == 0 && (words_.empty() || words_[0] == "copy" || words_[0] == "prepare");
+  }
   void Token(std::string token) {
-    if (depth_ == 0 && (words_.empty() || words_[0] == "copy")) words_.push_back(std::move(token));
+    Begin();
+    if (Wanted()) words_.push_back(std::move(token));
+  }
+  void Begin() {
+    if (starts_ != nullptr && !inStatement_) starts_->push_back(tokenAt_);
+    inStatement_ = true;
+  }
+
+  // The string constant s_[start, at_) as "'" and its value; only PREPARE TRANSACTION's is
+  // ever read.
+  void Literal(std::size_t start, bool escapes) {
+    Begin();
+    if (!Wanted()) return;
+    std::string token = "'";
+    for (std::size_t i = start + 1; i + 1 < at_; ++i) {
+      if (escapes && s_[i] == '\\' && i + 2 < at_) {
+        static constexpr std::string_view kFrom = "bfnrt", kTo = "\b\f\n\r\t";
+        const auto named = kFrom.find(s_[++i]);
+        token += named == std::string_view::npos ? s_[i] : kTo[named];
+        continue;
+      }
+      if (s_[i] == '\'') ++i;  // a doubled quote
+      token += s_[i];
+    }
+    words_.push_back(std::move(token));
   }
 
   bool EndStatement() {
+    if (words_.size() == 3 && words_[0] == "prepare" && words_[1] == "transaction" &&
+        words_[2].starts_with('\''))
+      prepared_.push_back(words_[2].substr(1));
     bool copies = false;
     if (!words_.empty() && words_[0] == "copy") {
       for (std::size_t i = 1; i + 1 < words_.size(); ++i)
@@ -79,6 +137,7 @@ class Scanner {
     }
     words_.clear();
     depth_ = 0;
+    inStatement_ = false;
     return copies;
   }
 
@@ -128,6 +187,11 @@ class Scanner {
   std::size_t at_ = 0;
   int depth_ = 0;
   std::vector<std::string> words_;  // the current statement's tokens outside parentheses
+  std::vector<std::string> prepared_;
+  std::size_t tokenAt_ = 0;   // where the token being read began
+  bool inStatement_ = false;  // a token of the current statement has been read
+  std::vector<std::size_t>* starts_ = nullptr;
+  bool unsure_ = false;
 };
 
 bool Contains(std::string_view text, std::string_view lowerWord) {
@@ -141,6 +205,20 @@ bool CopiesWithTheClient(std::string_view text) {
   if (!Contains(text, "copy")) return false;
   return Scanner(text, false).FindsCopyWithTheClient() ||
          (text.find('\\') != std::string_view::npos && Scanner(text, true).FindsCopyWithTheClient());
+}
+
+std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text) {
+  auto starts = Scanner(text, false).Statements();
+  // Backslashes are escapes or not by a setting of the session: both readings must agree.
+  if (starts && text.find('\\') != std::string_view::npos &&
+      Scanner(text, true).Statements() != starts)
+    return std::nullopt;
+  return starts;
+}
+
+std::vector<std::string> PreparedTransactionIds(std::string_view text) {
+  if (!Contains(text, "prepare")) return {};
+  return Scanner(text, false).PreparedTransactionIds();
 }
 
 bool MayChangeClientEncoding(std::string_view text) {

@@ -1,11 +1,15 @@
 #include <libpq-fe.h>
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
+#include "platform/ado/pg_text.h"
 
 namespace vandrel::ado {
 
@@ -67,14 +71,59 @@ class PostgresConnection final : public Connection {
   void Execute(std::string_view text, int) override {
     if (!NeedsEngine(text)) return;
     Resume();
-    Run(std::string(text));
+    const std::string batch(text);
+    try {
+      Run(batch);
+    } catch (const Error& error) {
+      if (prepared_ > 0) EndPrepared(batch, error.Description());
+      throw;
+    }
+    if (prepared_ > 0) EndPrepared(batch, "");
     KeepEncoding();
     Resume();
   }
 
  private:
-  // A batch that ended our transaction itself (COMMIT, ROLLBACK, PREPARE TRANSACTION)
-  // leaves what follows inside a new one, all-or-nothing up to the caller's commit.
+  // A prepared transaction keeps its locks until someone ends it, and the next batch may
+  // wait on them for ever: the batch fails, and what it prepared is rolled back here (the
+  // entity's own rollback can no longer reach it). The identifiers are the batch's first
+  // PREPARE TRANSACTION statements, as many as the server prepared.
+  [[noreturn]] void EndPrepared(const std::string& batch, const std::string& batchError) {
+    const auto count = static_cast<std::size_t>(std::exchange(prepared_, 0));
+    std::vector<std::string> ids = PreparedTransactionIds(batch);
+    if (ids.size() > count) ids.resize(count);
+    std::string text = "a script may not leave a prepared transaction pending:";
+    for (const std::string& id : ids) {
+      const std::string quoted = Quoted(id);
+      try {
+        Run("ROLLBACK PREPARED " + quoted);
+        text += " " + quoted + " was rolled back;";
+      } catch (const Error& error) {
+        text += " " + quoted + " is left pending (" + error.Description() +
+                "): end it with ROLLBACK PREPARED " + quoted + ";";
+      }
+    }
+    if (ids.size() < count)
+      text += " " + std::to_string(count - ids.size()) +
+              " whose identifier the batch does not show is left pending: find it in "
+              "pg_prepared_xacts and end it with ROLLBACK PREPARED;";
+    text.pop_back();
+    if (!batchError.empty()) text += "\n" + batchError;
+    throw Error(text);
+  }
+
+  // A string constant PostgreSQL reads the same whatever standard_conforming_strings says.
+  static std::string Quoted(const std::string& value) {
+    std::string quoted = value.find('\\') == std::string::npos ? "'" : "E'";
+    for (const char c : value) {
+      if (c == '\'' || c == '\\') quoted += c;
+      quoted += c;
+    }
+    return quoted + "'";
+  }
+
+  // A batch that ended our transaction itself (COMMIT, ROLLBACK, END) leaves what follows
+  // inside a new one, all-or-nothing up to the caller's commit.
   void Resume() {
     CheckAlive();
     if (!ours_ || PQtransactionStatus(conn_) != PQTRANS_IDLE) return;
@@ -114,9 +163,12 @@ class PostgresConnection final : public Connection {
   }
 
   std::string RunNow(const std::string& text) {
+    prepared_ = 0;
     if (PQsendQuery(conn_, text.c_str()) == 0) Fail(PostgresError(conn_, nullptr, secrets_));
     std::string tag;
     std::optional<Error> first;
+    std::size_t done = 0;  // statements that returned their result before the first error
+    std::string position;  // the server's, "" when it sent none
     while (Result result{PQgetResult(conn_)}) {
       switch (PQresultStatus(result.get())) {
         case PGRES_COMMAND_OK:
@@ -124,6 +176,8 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (!first) ++done;
+          if (tag == "PREPARE TRANSACTION") ++prepared_;
           break;
         case PGRES_COPY_IN:
           PQputCopyEnd(conn_, "COPY FROM STDIN is not supported");
@@ -135,15 +189,41 @@ class PostgresConnection final : public Connection {
           break;
         }
         default:
-          if (!first) first = PostgresError(conn_, result.get(), secrets_);
+          if (!first) {
+            first = PostgresError(conn_, result.get(), secrets_);
+            if (const char* p = PQresultErrorField(result.get(), PG_DIAG_STATEMENT_POSITION))
+              position = p;
+            const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+            if (state != nullptr && std::string_view(state) == "55P03")
+              first = Error(first->Description() + std::string(kLockNotGranted));
+          }
           break;
       }
     }
-    if (first) Fail(std::move(*first));
+    if (first) Fail(BatchError(*first, PlaceOf(text, position, done)));
     return tag;
   }
 
-  [[noreturn]] void Fail(Error error) {
+  // The server's position (1-based, in characters) when it sent one; otherwise the
+  // statement after the `done` that returned a result, when the text's statements are sure.
+  BatchPlace PlaceOf(std::string_view text, const std::string& position, std::size_t done) const {
+    if (!position.empty()) {
+      std::size_t chars = std::strtoull(position.c_str(), nullptr, 10);
+      if (chars > 0) {
+        std::size_t at = 0;
+        for (; at < text.size(); ++at)
+          if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && --chars == 0) break;
+        return {at, BatchPlace::Kind::Exact};
+      }
+    }
+    if (PQstatus(conn_) != CONNECTION_OK) return {};
+    const auto starts = StatementStarts(text);
+    if (!starts || done >= starts->size()) return {};
+    return {(*starts)[done], BatchPlace::Kind::Statement};
+  }
+
+  template <class E>
+  [[noreturn]] void Fail(E error) {
     if (PQstatus(conn_) != CONNECTION_OK) {
       if (lost_.empty()) lost_ = error.Description();
     } else if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
@@ -163,6 +243,7 @@ class PostgresConnection final : public Connection {
   std::string failure_;  // the error that put the transaction into the failed state
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
+  int prepared_ = 0;     // transactions the last text run prepared (PREPARE TRANSACTION)
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.
@@ -178,6 +259,17 @@ std::string MaskQuoted(const std::string& text) {
     at = close + 1;
   }
   return masked.append(text, at);
+}
+
+// A session whose lock_timeout nothing set (0) gets kLockTimeoutSeconds; one set by the
+// string's options, PGOPTIONS, the role or the database stays. False when the server refused.
+bool NoLockWaitForEver(PGconn* conn) {
+  Result shown{PQexec(conn, "SHOW lock_timeout")};
+  if (PQresultStatus(shown.get()) != PGRES_TUPLES_OK || PQntuples(shown.get()) != 1) return false;
+  if (std::string_view(PQgetvalue(shown.get(), 0, 0)) != "0") return true;
+  const std::string set = "SET lock_timeout = '" + std::to_string(kLockTimeoutSeconds) + "s'";
+  Result done{PQexec(conn, set.c_str())};
+  return PQresultStatus(done.get()) == PGRES_COMMAND_OK;
 }
 
 }  // namespace
@@ -222,6 +314,11 @@ ConnectionPtr OpenPostgres(const std::string& conninfo) {
   }
   // Text inside the program is UTF-8.
   if (PQsetClientEncoding(conn, "UTF8") != 0) {
+    Error error = PostgresError(conn, nullptr, secrets);
+    PQfinish(conn);
+    throw error;
+  }
+  if (!NoLockWaitForEver(conn)) {
     Error error = PostgresError(conn, nullptr, secrets);
     PQfinish(conn);
     throw error;

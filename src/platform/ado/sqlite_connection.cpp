@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/ado/batch_place.h"
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/interruption.h"
@@ -12,6 +13,27 @@
 namespace vandrel::ado {
 
 namespace {
+
+// The first token at or after `at`: blanks and comments skipped as SQLite skips them.
+std::size_t TokenAt(std::string_view text, std::size_t at) {
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') {
+      ++at;
+    } else if (text.compare(at, 2, "--") == 0) {
+      const auto end = text.find('\n', at);
+      if (end == std::string_view::npos) return at;
+      at = end + 1;
+    } else if (text.compare(at, 2, "/*") == 0) {
+      const auto end = text.find("*/", at + 2);
+      if (end == std::string_view::npos) return at;
+      at = end + 2;
+    } else {
+      return at;
+    }
+  }
+  return at;
+}
 
 class SqliteConnection final : public Connection {
  public:
@@ -73,7 +95,8 @@ class SqliteConnection final : public Connection {
     }
   }
 
-  // Prepares and steps each statement in turn; rows are stepped over unread.
+  // Prepares and steps each statement in turn; rows are stepped over unread. A failure is
+  // a BatchError: the token SQLite named when preparing, else the statement's start.
   void Run(std::string_view text) {
     interruptible_->Call([&] { RunNow(text); });
   }
@@ -85,9 +108,14 @@ class SqliteConnection final : public Connection {
       sqlite3_stmt* stmt = nullptr;
       const char* tail = nullptr;
       int rc = sqlite3_prepare_v2(db_, at, static_cast<int>(end - at), &stmt, &tail);
+      const std::size_t start = static_cast<std::size_t>(at - text.data());
       if (rc != SQLITE_OK) {
+        const int token = sqlite3_error_offset(db_);
+        Error error = SqliteError(db_, rc);
         sqlite3_finalize(stmt);
-        throw SqliteError(db_, rc);
+        if (token >= 0)
+          throw BatchError(error, {start + static_cast<std::size_t>(token), BatchPlace::Kind::Exact});
+        throw BatchError(error, {TokenAt(text, start), BatchPlace::Kind::Statement});
       }
       if (stmt != nullptr) {
         const bool inTransaction = !sqlite3_get_autocommit(db_);
@@ -99,7 +127,7 @@ class SqliteConnection final : public Connection {
           // Some failures (a full disk, ON CONFLICT ROLLBACK, RAISE(ROLLBACK)) make SQLite
           // roll the whole transaction back; a later commit must not report it as done.
           if (inTransaction && sqlite3_get_autocommit(db_)) aborted_ = error.Description();
-          throw error;
+          throw BatchError(error, {TokenAt(text, start), BatchPlace::Kind::Statement});
         }
         sqlite3_finalize(stmt);
       }

@@ -1,13 +1,22 @@
 #include "shell/qt/display_probe.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace vandrel::shell {
 namespace {
@@ -33,10 +42,22 @@ bool WaylandAnswers(const char* unset_means) {
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof(address.sun_path)) return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking: a compositor whose queue of connections is full would hold connect().
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  const bool answers =
+  bool answers =
       ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  // A compositor that accepts and never answers would hold Qt for ever: it must answer a
+  // wl_display.sync (object 1, request 0, new callback object 2) in time.
+  if (answers) {
+    const std::uint32_t sync[3] = {1, (12u << 16) | 0u, 2};
+    answers = ::send(fd, sync, sizeof sync, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof sync);
+    pollfd reply{fd, POLLIN, 0};
+    answers = answers && ::poll(&reply, 1, kDisplayProbeSeconds * 1000) == 1 &&
+              (reply.revents & POLLIN) != 0;
+    char byte = 0;
+    answers = answers && ::recv(fd, &byte, 1, 0) == 1;
+  }
   ::close(fd);
   return answers;
 }
@@ -44,10 +65,30 @@ bool WaylandAnswers(const char* unset_means) {
 bool XAnswers() {
   const std::string display = Var("DISPLAY");
   if (display.empty()) return false;
-  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-  const bool answers = xcb_connection_has_error(connection) == 0;
-  xcb_disconnect(connection);
-  return answers;
+  // xcb_connect waits for the server's reply without a limit: it runs in a thread of its
+  // own, left behind (blocked, harmless) when the server does not answer in time.
+  struct Probe {
+    std::mutex lock;
+    std::condition_variable done;
+    std::optional<bool> answers;
+  };
+  const auto probe = std::make_shared<Probe>();
+  try {
+    std::thread([probe, display] {
+      xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+      const bool answers = xcb_connection_has_error(connection) == 0;
+      xcb_disconnect(connection);
+      const std::lock_guard<std::mutex> hold(probe->lock);
+      probe->answers = answers;
+      probe->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;  // no thread, no window: the console needs none
+  }
+  std::unique_lock<std::mutex> hold(probe->lock);
+  probe->done.wait_for(hold, std::chrono::seconds(kDisplayProbeSeconds),
+                       [&] { return probe->answers.has_value(); });
+  return probe->answers.value_or(false);
 }
 
 bool NamedPlatformAnswers(const char* qt_qpa_platform) {

@@ -4,11 +4,16 @@
 
 namespace vandrel::shell {
 
-// $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY (or an absolute $WAYLAND_DISPLAY) accepts a connection.
+// How long a display may take to answer the probe before it counts as none.
+inline constexpr int kDisplayProbeSeconds = 3;
+
+// $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY (or an absolute $WAYLAND_DISPLAY) accepts a connection
+// and answers on it within kDisplayProbeSeconds.
 // With `unset_means` given, an unset WAYLAND_DISPLAY stands for that name, as it does for
 // the Wayland client library.
 bool WaylandAnswers(const char* unset_means = nullptr);
-// xcb_connect reaches $DISPLAY; unset or empty counts as no display.
+// xcb_connect reaches $DISPLAY within kDisplayProbeSeconds; unset or empty counts as no
+// display.
 bool XAnswers();
 
 // Whether the platforms listed in a QT_QPA_PLATFORM value ("wayland", "xcb;wayland",

@@ -103,15 +103,22 @@ QMessageBox::Icon IconOf(int style) {
 }  // namespace
 
 void QtDesktop::ShowBox(const std::string& prompt, int style, const std::string& title) {
-  ShowBoxWithBatch(prompt, prompt.size(), style, title);
+  ShowBoxWithBatch(prompt, prompt.size(), style, title, std::nullopt);
 }
 
 void QtDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
-                                 const std::string& title) {
+                                 const std::string& title, const std::optional<FailurePlace>& place) {
   batch_at = std::min(batch_at, prompt.size());
+  ReportPlace marked;
+  if (place) {
+    marked.text = QString::fromStdString(place->Spanish());
+    marked.batchLine = static_cast<qsizetype>(std::min<std::uint64_t>(
+        place->LineInBatch() - 1, INT32_MAX));
+  }
   ReportBox box(owner_, IconOf(style), QString::fromStdString(title),
                 QString::fromUtf8(prompt.data(), static_cast<qsizetype>(batch_at)),
-                QString::fromUtf8(prompt.data() + batch_at, static_cast<qsizetype>(prompt.size() - batch_at)));
+                QString::fromUtf8(prompt.data() + batch_at, static_cast<qsizetype>(prompt.size() - batch_at)),
+                marked);
   box.exec();
 }
 

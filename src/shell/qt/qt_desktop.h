@@ -39,7 +39,7 @@ class QtDesktop final : public Desktop {
   // Application-modal, OK only; returns when the box is closed.
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
   void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
-                        const std::string& title) override;
+                        const std::string& title, const std::optional<FailurePlace>& place) override;
 
  private:
   QWidget* owner_;

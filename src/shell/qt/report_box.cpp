@@ -11,10 +11,12 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -31,9 +33,13 @@ QString ForView(QString text) {
 }
 
 // Breaks lines longer than `columns` so that the view needs no costly wrapping: the first
-// `chars` characters of `text`, never half a surrogate pair.
-QString BrokenAt(const QString& text, qsizetype chars, int columns) {
+// `chars` characters of `text`, never half a surrogate pair. Each of `marks`, an index into
+// `text`, becomes the index of the same character in what is returned (or its end).
+QString BrokenAt(const QString& text, qsizetype chars, int columns,
+                 std::array<qsizetype, 2>& marks) {
   if (chars < text.size() && chars > 0 && text.at(chars - 1).isHighSurrogate()) --chars;
+  const std::array<qsizetype, 2> in = marks;
+  marks = {-1, -1};
   QString out;
   out.reserve(chars + chars / columns + 1);
   int column = 0;
@@ -45,9 +51,13 @@ QString BrokenAt(const QString& text, qsizetype chars, int columns) {
       out += QLatin1Char('\n');
       column = 0;
     }
+    for (std::size_t k = 0; k < in.size(); ++k)
+      if (in[k] == i) marks[k] = out.size();
     out += c;
     if (c != QLatin1Char('\n')) ++column;
   }
+  for (std::size_t k = 0; k < in.size(); ++k)
+    if (in[k] >= 0 && marks[k] < 0) marks[k] = out.size();
   return out;
 }
 
@@ -61,7 +71,7 @@ QString Grouped(qsizetype n) {
 }  // namespace
 
 ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                     const QString& report, const QString& batch)
+                     const QString& report, const QString& batch, const ReportPlace& place)
     : QDialog(parent), batch_(ForView(batch)) {
   setWindowTitle(title);
   setWindowModality(Qt::ApplicationModal);
@@ -78,7 +88,7 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
     auto* iconLabel = new QLabel(this);
     iconLabel->setObjectName(QStringLiteral("IconLabel"));
     iconLabel->setPixmap(style()->standardIcon(which, nullptr, this).pixmap(QSize(side, side), devicePixelRatio()));
-    layout->addWidget(iconLabel, 0, 0, 3, 1, Qt::AlignTop);
+    layout->addWidget(iconLabel, 0, 0, 4, 1, Qt::AlignTop);
     iconWidth = side + 2 * layout->horizontalSpacing();
   }
   const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -112,6 +122,23 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
     ReportView->setFixedSize(width, height);
   }
   layout->addWidget(ReportView, 0, 1);
+  if (!place.text.isEmpty()) {
+    PlaceLabel = new QLabel(place.text, this);
+    PlaceLabel->setObjectName(QStringLiteral("PlaceLabel"));
+    PlaceLabel->setWordWrap(true);
+    PlaceLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    PlaceLabel->setFixedWidth(ReportView->width());
+    QFont bold = PlaceLabel->font();
+    bold.setBold(true);
+    PlaceLabel->setFont(bold);
+    layout->addWidget(PlaceLabel, 1, 1);
+    markAt_ = 0;
+    for (qsizetype line = 0; line < place.batchLine && markAt_ >= 0; ++line) {
+      markAt_ = batch_.indexOf(QLatin1Char('\n'), markAt_);
+      if (markAt_ >= 0) ++markAt_;
+    }
+    if (markAt_ >= batch_.size()) markAt_ = -1;
+  }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   OkButton = buttons->button(QDialogButtonBox::Ok);
@@ -133,17 +160,20 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
                            2 * static_cast<int>(std::ceil(BatchView->document()->documentMargin())) +
                            scrollBar;
     BatchView->setFixedSize(ReportView->width(), std::min(viewHeight, avail.height() / 3));
-    layout->addWidget(BatchView, 1, 1);
-    if (batch_.size() > kShownBatchChars) {
+    layout->addWidget(BatchView, 2, 1);
+    // A long batch shows at least up to the line marked.
+    const qsizetype markEnd = markAt_ < 0 ? 0 : batch_.indexOf(QLatin1Char('\n'), markAt_);
+    const qsizetype shown = std::max<qsizetype>(kShownBatchChars, markEnd < 0 ? batch_.size() : markEnd);
+    if (batch_.size() > shown) {
       BatchNote = new QLabel(
           QStringLiteral("Se muestran los primeros %1 de los %2 caracteres del lote; al pulsar OK "
                          "el lote completo queda en el portapapeles.")
-              .arg(Grouped(kShownBatchChars), Grouped(batch_.size())),
+              .arg(Grouped(shown), Grouped(batch_.size())),
           this);
       BatchNote->setObjectName(QStringLiteral("BatchNote"));
       BatchNote->setWordWrap(true);
       BatchNote->setFixedWidth(ReportView->width());
-      layout->addWidget(BatchNote, 2, 1);
+      layout->addWidget(BatchNote, 3, 1);
       WholeBatchButton = buttons->addButton(QStringLiteral("Mostrar el lote completo"),
                                             QDialogButtonBox::ActionRole);
       WholeBatchButton->setAutoDefault(false);
@@ -154,18 +184,43 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
         BatchNote->setText(QStringLiteral("Lote completo: %1 caracteres.").arg(Grouped(batch_.size())));
         WholeBatchButton->setEnabled(false);
       });
-      ShowBatch(kShownBatchChars);
+      ShowBatch(static_cast<int>(shown));
     } else {
       ShowBatch(static_cast<int>(batch_.size()));
     }
   }
-  layout->addWidget(buttons, 3, 0, 1, 2);
+  layout->addWidget(buttons, 4, 0, 1, 2);
   OkButton->setDefault(true);
   OkButton->setFocus();
 }
 
 void ReportBox::ShowBatch(int chars) {
-  BatchView->setPlainText(BrokenAt(batch_, chars, batchColumns_));
+  const qsizetype end = markAt_ < 0 ? -1 : batch_.indexOf(QLatin1Char('\n'), markAt_);
+  std::array<qsizetype, 2> marks = {markAt_, markAt_ < 0 ? -1 : end < 0 ? batch_.size() : end};
+  BatchView->setPlainText(BrokenAt(batch_, chars, batchColumns_, marks));
+  if (markAt_ < 0) return;
+  // The whole line, over every view line that breaking it made.
+  QTextCursor line(BatchView->document());
+  line.setPosition(static_cast<int>(marks[0]));
+  line.setPosition(static_cast<int>(marks[1]), QTextCursor::KeepAnchor);
+  QTextEdit::ExtraSelection marked;
+  marked.cursor = line;
+  marked.format.setBackground(palette().color(QPalette::Highlight));
+  marked.format.setForeground(palette().color(QPalette::HighlightedText));
+  marked.format.setProperty(QTextFormat::FullWidthSelection, true);
+  BatchView->setExtraSelections({marked});
+  line.setPosition(static_cast<int>(marks[0]));
+  BatchView->setTextCursor(line);
+  ScrollToMark();
+}
+
+void ReportBox::ScrollToMark() {
+  if (BatchView != nullptr && markAt_ >= 0) BatchView->centerCursor();
+}
+
+void ReportBox::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  ScrollToMark();  // the view knows its final size only now
 }
 
 }  // namespace vandrel::shell

@@ -4,7 +4,8 @@
 // The file has one section per entity, named exactly as the entity (letter case counts),
 // with the keys Tag (SQLITE, POSTGRESQL, ODBC or ACCESS, exact) and Connection; key names
 // ignore letter case. A line starting with ';' or '#' is a comment; a value is taken
-// whole, ';' and all, as connection strings need. Lines are at most 198 characters.
+// whole, ';' and all, as connection strings need. A section header stands alone on its
+// line (a comment may follow it). Lines end at CR LF, LF or CR and may be of any length.
 //
 //   setParametersPath = path         property put; "\" counts as a separator
 //   LoadParameters                   reads the file; a malformed line, a key outside a
