@@ -36,7 +36,8 @@ void EjecutarLotes(const RegistroScript& Registro, CorridaDeScript& corrida, Lin
   std::vector<std::string_view> Lotes;
   platform::Env& env = *services.env;
   line = 10;
-  corrida.ruta = env.ProgramFolder() + "\\" + Registro.Archivo;
+  corrida.ruta = RutaScript(Registro);
+  Notify(&RunEvents::ScriptStarted, Registro.Archivo, corrida.ruta);
   line = 20;
   corrida.archivo = env.OpenText(corrida.ruta);
   line = 30;
@@ -61,6 +62,7 @@ void EjecutarLotes(const RegistroScript& Registro, CorridaDeScript& corrida, Lin
     TextoLote.reserve(corrida.pieza.size() + 2);
     TextoLote.assign(corrida.pieza).append("\r\n");
     line = 210;
+    Notify(&RunEvents::BatchStarting, int64_t{IndiceLote}, int64_t{limite} + 1);
     if (observador != nullptr) observador->AntesDelLote(IndiceLote, int64_t{limite} + 1);
     services.desktop->DoEvents();
     line = 220;
@@ -91,17 +93,28 @@ bool EjecutarScript(const RegistroScript& Registro) {
       [&](LineLabel& line) {
         EjecutarLotes(Registro, corrida, line);
         line = 280;
+        Notify(&RunEvents::ScriptEnded);
         return true;
       },
       // Anything this path raises (a failed rollback) leaves the routine for the run's trap.
       [&](const TrappedError& error) -> bool {
+        Notify(&RunEvents::ScriptEnded);
+        // Found once: the record and the report show the same place.
+        const std::optional<shell::FailurePlace> place =
+            LugarDeLaCorrida(Registro, corrida, error.description);
+        FailedBatch fallo;
+        fallo.script = Registro.Archivo;
+        fallo.index = corrida.IndiceLote;
+        fallo.text = corrida.TextoLote;
+        fallo.message = error.description;
+        fallo.place = place ? &*place : nullptr;
+        Notify(&RunEvents::BatchFailed, fallo);
         Conexion().RollbackTrans();
         const std::string informe = error.description + " Actualización Cancelada. Script: " +
                                     Registro.Archivo + " - Linea: " +
                                     std::to_string(corrida.IndiceLote);
         services.desktop->MsgBoxWithBatch(informe + corrida.TextoLote, informe.size(),
-                                          shell::vbCritical, "¡Atencion!",
-                                          LugarDeLaCorrida(Registro, corrida, error.description));
+                                          shell::vbCritical, "¡Atencion!", place);
         services.desktop->ClipboardClear();
         services.desktop->ClipboardSetText(corrida.TextoLote);
         EndProgram(ExitStatus::Failed);

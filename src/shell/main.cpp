@@ -1,7 +1,9 @@
 #include <clocale>
 #include <cstdio>
 #include <exception>
+#include <string>
 
+#include "Mod_Main.h"
 #include "platform/env.h"
 #include "platform/error.h"
 #include "quillmere/quillmere.h"
@@ -15,7 +17,11 @@ namespace {
 int Run(int argc, char** argv) {
   vandrel::shell::PrepareProcess();
   std::setlocale(LC_ALL, "");
-  if (const int status = vandrel::shell::HandleArguments(argc, argv); status >= 0) return status;
+  std::string folder;
+  if (const int status = vandrel::shell::HandleArguments(argc, argv, folder); status >= 0)
+    return status;
+  vandrel::shell::ScriptFolderEnv scripts(vandrel::platform::Env::Default(), folder);
+  if (!folder.empty()) vandrel::services.env = &scripts;
   quillmere::Register();
 #if VANDREL_WINDOW
   if (vandrel::shell::ChooseWindow()) {

@@ -42,6 +42,7 @@ TEST(RehearseSqlite, OutcomesStatusAndUntouchedFiles) {
     int exit;
     const char* outcomes;
     std::vector<std::string> lines;  // each found in the human output
+    bool foreignKeys = false;        // CATALOGOS asks SQLite to enforce them
   };
   const Row rows[] = {
       {"passes_twice_trigger_end_is_no_commit",
@@ -87,14 +88,17 @@ TEST(RehearseSqlite, OutcomesStatusAndUntouchedFiles) {
                              "CREATE TABLE IF NOT EXISTS c(pid INTEGER REFERENCES p(id) "
                              "DEFERRABLE INITIALLY DEFERRED);\r\nINSERT INTO c VALUES (5);\r\nGO\r\n"}},
        "", 1, "CATALOGOS=failed ",
-       {"  CATALOGOS: falla, ", ": falla al confirmar\n", "CATALOGOS: error: FOREIGN KEY constraint failed"}},
+       {"  CATALOGOS: falla, ", ": falla al confirmar\n", "CATALOGOS: error: FOREIGN KEY constraint failed"},
+       true},
       {"access_alone_is_not_proven",
        {{"CATALOGOS_01.sql", kSchema}, {"SYSTABLAS_01.sql", kSchema}}, "[SYSTABLAS]\nTag=ACCESS\n", 3,
        "CATALOGOS=passed SYSTABLAS=not-proven ", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    std::string ini = Installation::SqliteSection("CATALOGOS");
+    std::string ini = row.foreignKeys
+                          ? "[CATALOGOS]\nTag=SQLITE\nConnection=file:catalogos.db?foreign_keys=on\n"
+                          : Installation::SqliteSection("CATALOGOS");
     if (std::string(row.extraIni).find("[INTERNOS]") == std::string::npos)
       ini += Installation::SqliteSection("INTERNOS");
     Installation setup({"CATALOGOS", "INTERNOS"});

@@ -111,7 +111,7 @@ TEST(Executable, DisplayThatDoesNotAnswerGivesTheConsole) {
         "Vandrel de Base de Datos de Corvessa v.2.0.1\n"
         "Preparando ...\n"
         "Buscando actualizaciones ... \n",
-        run.out);
+        testing::BeforeSummary(run.out));
   }
 }
 
@@ -143,7 +143,7 @@ TEST_F(ExecutableTest, WindowLibraryThatCannotBeLoadedGivesTheConsole) {
         "Vandrel de Base de Datos de Corvessa v.2.0.1\n"
         "Preparando ...\n"
         "Buscando actualizaciones ... \n",
-        run.out);
+        testing::BeforeSummary(run.out));
     EXPECT_EQ(0u, run.err.find("vandrelsql: no se puede abrir la ventana (")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("vandrelsql-window.so")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("); la actualización sigue en la terminal\n"))
