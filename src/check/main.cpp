@@ -11,13 +11,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include "Mod_Main.h"
 #include "check/check.h"
 #include "check/rehearsal.h"
 #include "check/rehearsal_report.h"
+#include "execution/progress_line.h"
 #include "platform/error.h"
 #include "platform/locale_text.h"
 #include "platform/text_file.h"
@@ -260,8 +264,11 @@ int Run(const Options& options) {
     }
   }
   if (options.rehearse) {
-    // A progress line on a terminal joins here as the rehearsal's events.
+    ProgressLine progress(STDERR_FILENO);
+    services.events.push_back(&progress);
     const check::Rehearsal rehearsal = check::Rehearse(env, scripts);
+    progress.Erase();
+    std::erase(services.events, &progress);
     status = rehearsal.Status();
     doc["rehearsal"] = check::RehearsalJson(rehearsal);
     if (!options.json) Write(check::RehearsalText(rehearsal));

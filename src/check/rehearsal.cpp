@@ -29,15 +29,11 @@ struct Transaction {
   std::string brokenBy;               // the entity that stopped in it
 };
 
-// Counts the rows each batch changed and hands the progress on.
+// Counts the rows each batch changed.
 class BatchCounter final : public ObservadorDeLotes {
  public:
-  BatchCounter(ado::Rehearsable& connection, ScriptRun& run, RehearsalEvents* events)
-      : connection_(connection), run_(run), events_(events) {}
-  void AntesDelLote(int64_t indice, int64_t lotes) override {
-    if (events_ != nullptr) events_->BatchStarting(indice, lotes);
-    before_ = connection_.RowsChanged();
-  }
+  BatchCounter(ado::Rehearsable& connection, ScriptRun& run) : connection_(connection), run_(run) {}
+  void AntesDelLote(int64_t, int64_t) override { before_ = connection_.RowsChanged(); }
   void DespuesDelLote(int64_t) override {
     const auto after = connection_.RowsChanged();
     run_.rows.push_back(before_ && after ? std::optional<int64_t>(*after - *before_) : std::nullopt);
@@ -46,14 +42,12 @@ class BatchCounter final : public ObservadorDeLotes {
  private:
   ado::Rehearsable& connection_;
   ScriptRun& run_;
-  RehearsalEvents* events_;
   std::optional<int64_t> before_;
 };
 
 class Rehearser {
  public:
-  Rehearser(platform::Env& env, const std::vector<Discovered>& scripts, RehearsalEvents* events)
-      : env_(env), events_(events) {
+  Rehearser(platform::Env& env, const std::vector<Discovered>& scripts) : env_(env) {
     for (const Discovered& d : scripts) {
       if (result_.entities.empty() || result_.entities.back().entity != d.entity) {
         result_.entities.emplace_back();
@@ -191,7 +185,7 @@ class Rehearser {
       r.ran = true;
       const Clock::time_point start = Clock::now();
       const RegistroScript registro{script.file, entity.entity};
-      BatchCounter counter(rehearsable, r, events_);
+      BatchCounter counter(rehearsable, r);
       CorridaDeScript corrida;
       LineLabel line;
       TextoScript.clear();
@@ -208,7 +202,7 @@ class Rehearser {
         // Opening and reading come before anything runs.
         entity.unreadable = line.current() <= 30 && !corrida.lugar;
       }
-      if (events_ != nullptr) events_->ScriptEnded();
+      Notify(&RunEvents::ScriptEnded);
       r.seconds = Since(start);
       r.outcome = stopped.value_or(Outcome::Passed);
       if (stopped) {
@@ -281,7 +275,6 @@ class Rehearser {
   }
 
   platform::Env& env_;
-  RehearsalEvents* events_;
   Rehearsal result_;
   std::vector<std::size_t> of_;  // each entity's transaction, kNone when it has none
   std::vector<Transaction> transactions_;
@@ -318,9 +311,8 @@ bool EngineRehearsable(const std::string& engine) {
          engine == "Microsoft SQL Server (ODBC)";
 }
 
-Rehearsal Rehearse(platform::Env& env, const std::vector<Discovered>& scripts,
-                   RehearsalEvents* events) {
-  return Rehearser(env, scripts, events).Run();
+Rehearsal Rehearse(platform::Env& env, const std::vector<Discovered>& scripts) {
+  return Rehearser(env, scripts).Run();
 }
 
 }  // namespace vandrel::check

@@ -63,21 +63,13 @@ struct Rehearsal {
   int Status() const;
 };
 
-// Told as the rehearsal goes: the place for a progress line on a terminal.
-class RehearsalEvents {
- public:
-  virtual ~RehearsalEvents() = default;
-  virtual void BatchStarting(int64_t /*index*/, int64_t /*batches*/) {}
-  virtual void ScriptEnded() {}
-};
-
 // The engines whose every change a rollback undoes.
 bool EngineRehearsable(const std::string& engine);
 
 // Rehearses `scripts` (in run order, as DiscoverScripts gives them) with `env`'s program
 // folder. The data-access manager must be registered. Never commits; every connection it
-// opened is rolled back and released when it returns or throws.
-Rehearsal Rehearse(platform::Env& env, const std::vector<Discovered>& scripts,
-                   RehearsalEvents* events = nullptr);
+// opened is rolled back and released when it returns or throws. Tells services.events of
+// each batch and each script's end, as the update run does.
+Rehearsal Rehearse(platform::Env& env, const std::vector<Discovered>& scripts);
 
 }  // namespace vandrel::check
