@@ -54,6 +54,8 @@ Startup WatchStart(const std::string& exe) {
   if (mkdtemp(tmpl.data()) == nullptr) std::exit(2);
   const fs::path folder = tmpl;
   fs::copy_file(exe, folder / "vandrelsql");
+  // The window is a library beside the program.
+  fs::copy_file(fs::path(exe).parent_path() / "vandrelsql-window.so", folder / "vandrelsql-window.so");
 
   const auto start = Clock::now();
   const pid_t pid = fork();

@@ -6,6 +6,9 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX "/" CACHE PATH "Installation prefix" FORCE)
 endif()
 
+# Two packages: vandrelsql (component core: the updater, the check and the console, no Qt)
+# and vandrelsql-window (component window: the window library, the desktop entry, icons).
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME core)
 set(VANDREL_PROGRAM_DIR opt/vandrelsql)
 set(VANDREL_DOC_DIR usr/share/doc/vandrelsql)
 set(VANDREL_MAN_DIR usr/share/man/man1)
@@ -50,12 +53,21 @@ foreach(program vandrelsql vandrelsql-check)
   install(FILES ${packaging_dir}/${program}.1.gz DESTINATION ${VANDREL_MAN_DIR})
 endforeach()
 
-install(FILES packaging/vandrelsql.desktop DESTINATION usr/share/applications)
-foreach(side 16 24 32 48)
-  install(FILES packaging/icons/${side}x${side}/vandrelsql.png
-          DESTINATION usr/share/icons/hicolor/${side}x${side}/apps)
-endforeach()
-install(FILES packaging/icons/vandrelsql.svg DESTINATION usr/share/icons/hicolor/scalable/apps)
+if(TARGET vandrelsql_window)
+  install(TARGETS vandrelsql_window LIBRARY DESTINATION ${VANDREL_PROGRAM_DIR} COMPONENT window)
+  install(FILES packaging/vandrelsql.desktop DESTINATION usr/share/applications
+          COMPONENT window)
+  foreach(side 16 24 32 48)
+    install(FILES packaging/icons/${side}x${side}/vandrelsql.png
+            DESTINATION usr/share/icons/hicolor/${side}x${side}/apps COMPONENT window)
+  endforeach()
+  install(FILES packaging/icons/vandrelsql.svg
+          DESTINATION usr/share/icons/hicolor/scalable/apps COMPONENT window)
+  install(FILES packaging/copyright ${packaging_dir}/changelog.gz
+          DESTINATION usr/share/doc/vandrelsql-window COMPONENT window)
+  install(FILES packaging/lintian-overrides-window DESTINATION usr/share/lintian/overrides
+          RENAME vandrelsql-window COMPONENT window)
+endif()
 
 # Documentation, compressed as Debian policy asks for everything but the copyright and
 # small examples.
@@ -75,9 +87,16 @@ install(DIRECTORY DESTINATION opt/Corvessa
         DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
                               GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# Debian package.
+# Debian packages.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL core)
+if(TARGET vandrelsql_window)
+  list(APPEND CPACK_COMPONENTS_ALL window)
+endif()
 set(CPACK_PACKAGE_NAME vandrelsql)
+set(CPACK_DEBIAN_CORE_PACKAGE_NAME vandrelsql)
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME vandrelsql-window)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Corvessa")
 set(CPACK_PACKAGE_CONTACT "Corvessa <soporte@corvessa.invalid>")
@@ -98,19 +117,31 @@ vandrel_zero_pad(minor ${PROJECT_VERSION_MINOR} 2)
 vandrel_zero_pad(revision ${PROJECT_VERSION_PATCH} 4)
 set(VANDREL_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${minor}.${revision})
 
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "database updater that runs SQL scripts entity by entity")
-# CPack puts the summary first and indents these lines itself.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Runs the SQL update scripts placed beside it in /opt/vandrelsql, entity by
+# The first line of each is the package's summary; CPack indents the others itself. (A
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY would be put before both.)
+set(CPACK_COMPONENT_CORE_DESCRIPTION
+  "database updater that runs SQL scripts entity by entity
+Runs the SQL update scripts placed beside it in /opt/vandrelsql, entity by
 entity, each entity's scripts in one transaction, in a window or, without a
 display, in the terminal. Database connections come from the data-access
 manager configured in /opt/Corvessa/quillmereconfig.ini (SQLite, PostgreSQL
-or ODBC). File version ${VANDREL_FILE_VERSION}.")
+or ODBC). File version ${VANDREL_FILE_VERSION}.
+.
+This package needs no desktop: the window is in vandrelsql-window.")
+set(CPACK_COMPONENT_WINDOW_DESCRIPTION
+  "window of the VandrelSQL database updater
+The window that vandrelsql shows when a display answers (X11 or Wayland): the
+scripts, the progress of the run, and a failed batch shown and left on the
+clipboard. Also the menu entry and the icons. Without it, vandrelsql runs in
+the terminal.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# On a Wayland-only desktop the program asks Qt for its Wayland plugin.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, xclip, wl-clipboard")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
+set(CPACK_DEBIAN_CORE_PACKAGE_RECOMMENDS "vandrelsql-window (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CORE_PACKAGE_SUGGESTS "odbc-postgresql, tdsodbc")
+# On a Wayland-only desktop the window asks Qt for its Wayland plugin; the clipboard tools
+# keep the failed batch on the clipboard after the program ends.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS
+  "vandrelsql (= ${PROJECT_VERSION}), qt6-wayland, xclip, wl-clipboard")
 include(CPack)

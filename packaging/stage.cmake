@@ -1,9 +1,10 @@
-# Run by CPack on the staged package, before it is packed, for what Debian asks of a
-# package that a plain installation need not do.
+# Run by CPack on the staged packages, before they are packed, for what Debian asks of a
+# package that a plain installation need not do. Each package is staged in a folder of its
+# own under CPACK_TEMPORARY_DIRECTORY.
 
 # A link from one top-level folder to another (/usr/bin to /opt) is absolute; an installed
 # tree keeps relative ones, so that a copy of it still points at its own programs.
-file(GLOB links LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/usr/bin/*")
+file(GLOB links LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*/usr/bin/*")
 foreach(link IN LISTS links)
   if(IS_SYMLINK "${link}")
     file(READ_SYMLINK "${link}" target)
@@ -15,7 +16,7 @@ foreach(link IN LISTS links)
 endforeach()
 
 # The programs are stripped at install (CPACK_STRIP_FILES); the compiler's notes go too.
-file(GLOB programs LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/opt/vandrelsql/*")
+file(GLOB programs LIST_DIRECTORIES false "${CPACK_TEMPORARY_DIRECTORY}/*/opt/vandrelsql/*")
 foreach(program IN LISTS programs)
   if(NOT IS_SYMLINK "${program}")
     file(READ "${program}" magic LIMIT 4 HEX)

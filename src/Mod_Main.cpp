@@ -20,6 +20,10 @@ int32_t UBoundListaScripts() {
   return static_cast<int32_t>(ListaScripts.size() - 1);
 }
 
+std::string RutaScript(const RegistroScript& Registro) {
+  return services.env->ProgramFolder() + "\\" + Registro.Archivo;
+}
+
 void InitModule() { ListaScripts.assign(1, RegistroScript{}); }
 
 void ReleaseModule() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "execution/run_events.h"
 #include "platform/ado/connection.h"
 #include "platform/automation/object.h"
 #include "platform/env.h"
@@ -32,8 +33,24 @@ int32_t UBoundListaScripts();
 struct Services {
   platform::Env* env = platform::Env::Default();
   shell::Desktop* desktop = nullptr;
+  std::vector<RunEvents*> events;  // listeners of the run, none by default
 };
 extern Services services;
+
+// Tells every listener; a listener's failure never reaches the routine.
+template <class Event, class... Args>
+void Notify(Event event, const Args&... args) noexcept {
+  for (RunEvents* listener : services.events) try {
+      (listener->*event)(args...);
+    } catch (...) {
+    }
+}
+
+// The data-access manager's configuration file, as EstablecerEntidad names it.
+std::string RutaConfiguracion();
+
+// The path under which a script of the list is opened: beside the program.
+std::string RutaScript(const RegistroScript& Registro);
 
 // What the window's load event does: ListaScripts holds the single empty slot 0.
 void InitModule();
@@ -42,6 +59,8 @@ void InitModule();
 void ReleaseModule();
 
 void ObtenerListadoSql();
+// The entities whose scripts ObtenerListadoSql looks for ("ENTIDAD_*.sql"), in run order.
+std::vector<std::string> EntidadesBuscadas();
 void ListarActualizacionesEnPantalla(shell::StatusSurface& Vandrel);
 bool EstablecerEntidad(std::string& Entidad);
 bool EjecutarScript(const RegistroScript& Registro);

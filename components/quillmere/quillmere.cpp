@@ -217,6 +217,12 @@ class AssemblyConnection final : public Object {
         postgres_(postgres) {}
 
   Variant Invoke(const std::string& name, InvokeKind kind, Args& args) override {
+    // What a record of the run may keep of the connection: the value, passwords blanked.
+    if (SameName(name, "DescribeConnection")) {
+      CheckKind(name, MemberKind::Callable, kind);
+      CheckArgCount(name, args, 0, 0);
+      return Variant(vandrel::ado::BlankConnection(connection_, connection_));
+    }
     if (!SameName(name, "GetAssemblyConnection")) ThrowUnknownMember(name);
     CheckKind(name, MemberKind::Callable, kind);
     CheckArgCount(name, args, 0, 0);
@@ -236,10 +242,17 @@ class AssemblyConnection final : public Object {
   vandrel::ado::ConnectionPtr OpenAsTagged() {
     const std::string where = "la base de datos de la entidad " + entity_ + " (" + tag_;
     if (tag_ == "SQLITE") {
+      std::optional<vandrel::ado::SqliteUri> uri;
+      try {
+        uri = vandrel::ado::ParseSqliteUri(connection_);
+      } catch (const Error& e) {
+        throw Error("No se puede abrir " + where + "): " + e.Description());
+      }
+      const std::string file = uri ? uri->path : connection_;
       // A relative path is the ini folder's, also where a backslash is resolved.
-      const bool absolute = connection_.starts_with('/') || connection_.starts_with('\\');
-      const fs::path path = vandrel::platform::NativePath(
-          absolute ? connection_ : (iniFolder_ / "").string() + connection_);
+      const bool absolute = file.starts_with('/') || file.starts_with('\\');
+      const fs::path path =
+          vandrel::platform::NativePath(absolute ? file : (iniFolder_ / "").string() + file);
       std::error_code ec;
       const auto status = fs::status(path, ec);
       if (!fs::exists(status))
@@ -247,7 +260,8 @@ class AssemblyConnection final : public Object {
       if (!fs::is_regular_file(status))
         throw Error("No es un archivo " + where + ", " + path.string() + ")");
       try {
-        return vandrel::ado::OpenSqlite(path.string());
+        return vandrel::ado::OpenSqlite(
+            uri ? vandrel::ado::SqliteUriFor(path.string(), uri->query) : path.string());
       } catch (const Error& e) {
         // The driver names the file too; once is enough.
         std::string why = e.Description();

@@ -1,4 +1,5 @@
 #include "check/check.h"
+#include "check/borrowed_module.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,45 +13,13 @@
 #include "Mod_Main.h"
 #include "execution/script_batches.h"
 #include "platform/ado/engine_error.h"
+#include "platform/ado/pg_text.h"
 #include "platform/ascii.h"
 #include "platform/error.h"
 #include "shell/program_end.h"
 
 namespace vandrel::check {
 namespace {
-
-// The routines' message boxes, kept instead of shown: the last one is the report.
-class KeptBoxes final : public shell::Desktop {
- public:
-  std::string last;
-  void ClipboardClear() override {}
-  void ClipboardSetText(const std::string&) override {}
-  void DoEvents() override {}
-
- protected:
-  void ShowBox(const std::string& prompt, int, const std::string&) override { last = prompt; }
-};
-
-// Points the updater's module at `env` and `boxes` for one routine call, then puts back
-// what was there and releases what the routine left open (rolling back).
-class Borrowed {
- public:
-  Borrowed(platform::Env* env, shell::Desktop* desktop) : saved_(services) {
-    services.env = env;
-    services.desktop = desktop;
-    InitModule();
-  }
-  ~Borrowed() {
-    ReleaseModule();
-    ListaScripts.clear();
-    services = saved_;
-  }
-  Borrowed(const Borrowed&) = delete;
-  Borrowed& operator=(const Borrowed&) = delete;
-
- private:
-  Services saved_;
-};
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 bool WordByte(char c) {
@@ -63,14 +32,6 @@ std::size_t FirstNonBlank(std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i)
     if (!Blank(s[i])) return i;
   return std::string_view::npos;
-}
-
-// `word` (lower case) at `i` of `t`, letter case ignored, not inside a longer word.
-bool WordAt(std::string_view t, std::size_t i, std::string_view word) {
-  if (i + word.size() > t.size() || (i > 0 && WordByte(t[i - 1]))) return false;
-  for (std::size_t k = 0; k < word.size(); ++k)
-    if (Lower(t[i + k]) != word[k]) return false;
-  return i + word.size() == t.size() || !WordByte(t[i + word.size()]);
 }
 
 // «text», blanks trimmed, at most 40 bytes of it (never cutting a UTF-8 sequence).
@@ -238,24 +199,6 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
         std::to_string(k) + " lotes: el actualizador no ejecuta más de " +
             std::to_string(kMaxBatches) + " de un script y cancela la actualización (Overflow)");
 
-  // COPY ... FROM stdin within one statement.
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    if (Lower(t[i]) != 'c' || !WordAt(t, i, "copy")) continue;
-    const std::size_t end = std::min(t.find(';', i), t.size());
-    for (std::size_t f = i + 4; f < end; ++f) {
-      if (Lower(t[f]) != 'f' || !WordAt(t, f, "from")) continue;
-      std::size_t w = f + 4;
-      while (w < end && Blank(t[w])) ++w;
-      if (w > f + 4 && WordAt(t, w, "stdin")) {
-        Add(r, lines.At(i), "copy-from-stdin",
-            "COPY … FROM stdin espera los datos del cliente, y el actualizador no envía "
-            "ninguno: el lote fallará");
-        break;
-      }
-    }
-    i = end;
-  }
-
   // Line ends of more than one kind: the lone LF is a character for the updater.
   int kinds = 0;
   int most = kCrLf;
@@ -280,6 +223,96 @@ void FindTraps(ScriptReport& r, const std::vector<std::string_view>& pieces, con
 
   std::stable_sort(r.findings.begin(), r.findings.end(),
                    [](const Finding& a, const Finding& b) { return a.line < b.line; });
+}
+
+// What statement of `engine` cannot run inside the transaction the updater holds open for
+// each entity: its name as the author wrote it, or nullptr.
+const char* OutsideTransactionOnly(Engine engine, const ado::Statement& s) {
+  if (engine == Engine::Postgres) {
+    static const struct {
+      std::initializer_list<std::string_view> lead;
+      const char* name;
+    } kPostgres[] = {
+        {{"create", "database"}, "CREATE DATABASE"},
+        {{"drop", "database"}, "DROP DATABASE"},
+        {{"vacuum"}, "VACUUM"},
+        {{"create", "index", "concurrently"}, "CREATE INDEX CONCURRENTLY"},
+        {{"create", "unique", "index", "concurrently"}, "CREATE INDEX CONCURRENTLY"},
+        {{"drop", "index", "concurrently"}, "DROP INDEX CONCURRENTLY"},
+        {{"alter", "system"}, "ALTER SYSTEM"},
+        {{"create", "tablespace"}, "CREATE TABLESPACE"},
+        {{"drop", "tablespace"}, "DROP TABLESPACE"},
+    };
+    for (const auto& k : kPostgres)
+      if (s.Begins(k.lead)) return k.name;
+  } else if (engine == Engine::Sqlite) {
+    if (s.Begins({"vacuum"})) return "VACUUM";
+    if (s.Begins({"begin"})) return "BEGIN";
+  }
+  return nullptr;
+}
+
+// Statements that fail whatever the data: COPY with the client, and what the engine
+// refuses inside a transaction. Read as PostgreSQL's drivers read a text, batch by batch.
+void FindStatementTraps(ScriptReport& r, Engine engine) {
+  const Lines lines(r.text);
+  for (const Piece& batch : r.batches) {
+    const std::string_view text = r.PieceText(batch);
+    std::vector<ado::Statement> statements = ado::Statements(text);
+    // Read with backslash escapes too, as the drivers do, erring towards a finding.
+    if (text.find('\\') != std::string_view::npos)
+      for (ado::Statement& s : ado::Statements(text, true))
+        if (std::none_of(statements.begin(), statements.end(),
+                         [&](const ado::Statement& o) { return o.offset == s.offset; }))
+          statements.push_back(std::move(s));
+    for (const ado::Statement& s : statements) {
+      const int64_t line = lines.At(batch.offset + s.offset);
+      if (s.CopiesWithTheClient())
+        Add(r, line, "copy-with-client",
+            "COPY … FROM STDIN o TO STDOUT intercambia los datos con el cliente, y el "
+            "actualizador no envía ni recibe ninguno: el lote fallará");
+      else if (const char* name = OutsideTransactionOnly(engine, s))
+        Add(r, line, "not-in-transaction",
+            std::string(name) + " no puede ejecutarse dentro de una transacción, y el "
+            "actualizador ejecuta los scripts de cada entidad en una: el lote fallará");
+    }
+  }
+  std::stable_sort(r.findings.begin(), r.findings.end(),
+                   [](const Finding& a, const Finding& b) { return a.line < b.line; });
+}
+
+// Each finding's severity, from its kind; a tail after the last GO that holds only
+// comments and blanks is harmless.
+void Grade(ScriptReport& r) {
+  static const std::initializer_list<std::string_view> kErrors = {
+      "too-many-batches", "copy-with-client", "client-command", "invalid-text",
+      "nul-character", "not-in-transaction"};
+  for (Finding& f : r.findings) {
+    if (std::find(kErrors.begin(), kErrors.end(), f.kind) != kErrors.end())
+      f.severity = "error";
+    else if (f.kind == "mixed-line-ends")
+      f.severity = "note";
+    else if (f.kind == "text-after-last-go" && r.unexecuted &&
+             ado::Statements(r.PieceText(*r.unexecuted)).empty()) {
+      f.severity = "note";
+      f.message = "texto tras la última línea GO: solo comentarios y blancos, que no se ejecutan";
+    } else
+      f.severity = "warning";
+  }
+}
+
+// Why the updater passes by `name`, which it does not list.
+std::string WhyNotRun(const std::string& name, const std::vector<std::string>& entities) {
+  const std::string upper = platform::AsciiUpper(name);
+  if (name.front() == '.')
+    return "el nombre empieza por «.» y el actualizador no ve los archivos ocultos";
+  if (!upper.ends_with(".SQL")) return "el nombre no termina en «.sql»";
+  std::string prefixes;
+  for (const std::string& e : entities) {
+    if (upper.starts_with(e + "_")) return "no es un archivo que el actualizador pueda leer";
+    prefixes += (prefixes.empty() ? "" : ", ") + e + "_";
+  }
+  return "el nombre no empieza por el de una entidad seguido de «_» (" + prefixes + ")";
 }
 
 }  // namespace
@@ -308,7 +341,7 @@ std::vector<Discovered> DiscoverScripts(platform::Env& env) {
   return found;
 }
 
-ScriptReport CheckScript(platform::Env& env, const Discovered& script) {
+ScriptReport CheckScript(platform::Env& env, const Discovered& script, Engine engine) {
   ScriptReport r;
   r.file = script.file;
   r.entity = script.entity;
@@ -322,6 +355,7 @@ ScriptReport CheckScript(platform::Env& env, const Discovered& script) {
     r.error = e.Description();
     r.text.clear();
     Add(r, static_cast<int64_t>(e.line), "invalid-text", r.error);
+    Grade(r);
     return r;
   } catch (const std::exception& e) {
     r.error = Describe(e);
@@ -331,7 +365,59 @@ ScriptReport CheckScript(platform::Env& env, const Discovered& script) {
   NormalizarSeparadores(r.text);
   const std::vector<std::string_view> pieces = CortarLotes(r.text);
   FindTraps(r, pieces, ScanLineEnds(r.path));
+  FindStatementTraps(r, engine);
+  Grade(r);
   return r;
+}
+
+Engine EngineOf(platform::Env& env, const std::string& entity) {
+  try {
+    const automation::ObjectPtr manager = automation::CreateObject("Quillmere.QuillMain");
+    automation::Args path{env.Environ("ProgramFiles") + "\\Corvessa\\quillmereconfig.ini"};
+    manager->Invoke("setParametersPath", automation::InvokeKind::PropertyPut, path);
+    automation::Args none;
+    manager->Invoke("LoadParameters", automation::InvokeKind::Method, none);
+    automation::Args asked{entity};
+    const automation::Variant tag = manager->Invoke(
+        "getDataConnectionTAG", automation::InvokeKind::MethodOrPropertyGet, asked);
+    if (!tag.IsText()) return Engine::Any;
+    if (tag.Text() == "SQLITE") return Engine::Sqlite;
+    if (tag.Text() == "POSTGRESQL") return Engine::Postgres;
+  } catch (const std::exception&) {
+    // No readable configuration: hold the scripts to every engine's rules.
+  }
+  return Engine::Any;
+}
+
+std::vector<NotRun> FilesNotRun(platform::Env& env, const std::vector<Discovered>& discovered,
+                                const std::string& only) {
+  const std::string folder = env.ProgramFolder();
+  const std::vector<std::string> entities = EntidadesBuscadas();
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(platform::NativePath(folder), ec)) {
+    const std::string name = entry.path().filename().string();
+    const std::string upper = platform::AsciiUpper(name);
+    if (!only.empty() && name != only) continue;
+    const bool looksMeant =
+        !only.empty() || upper.ends_with(".SQL") ||
+        std::any_of(entities.begin(), entities.end(),
+                    [&](const std::string& e) { return upper.find(e) != std::string::npos; });
+    const bool listed = std::any_of(discovered.begin(), discovered.end(),
+                                    [&](const Discovered& d) { return d.file == name; });
+    std::error_code folderEc;
+    if (looksMeant && !listed && !entry.is_directory(folderEc)) names.push_back(name);
+  }
+  // The updater's order: upper-cased names, byte by byte.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return platform::AsciiUpper(a) < platform::AsciiUpper(b);
+  });
+  std::vector<NotRun> found;
+  for (const std::string& name : names)
+    found.push_back({name, platform::NativePath(folder) + "/" + name,
+                     {0, "will-not-run", "no se ejecutará: " + WhyNotRun(name, entities),
+                      "warning"}});
+  return found;
 }
 
 std::vector<ConnectionReport> TryConnections(platform::Env& env,
@@ -347,6 +433,10 @@ std::vector<ConnectionReport> TryConnections(platform::Env& env,
         ConexionActual->BeginTrans();
         ConexionActual->RollbackTrans();
         r.status = "ok";
+        const std::string engine = ConexionActual->Engine();
+        r.engine = engine == "SQLITE"       ? Engine::Sqlite
+                   : engine == "POSTGRESQL" ? Engine::Postgres
+                                            : Engine::Any;
       } else {
         // The report ends with the entity asked for and where the routine failed.
         r.message = boxes.last.substr(0, boxes.last.rfind("Entidad buscada:" + entity + "\r\n"));

@@ -21,7 +21,19 @@ struct Finding {
   int64_t line;  // as an editor numbers it: a line ends at LF, CR LF or CR
   std::string kind;
   std::string message;
+  // "error": the run will fail or stop there; "warning": probably not what the author
+  // meant; "note": harmless as it stands.
+  std::string severity = "warning";
 };
+
+// The engine whose rules a script is held to, from its entity's Tag. Any: ODBC, or no
+// readable configuration; only what fails on every engine is reported.
+enum class Engine { Any, Sqlite, Postgres };
+
+// The Tag of `entity` as the data-access manager reads it from
+// $ProgramFiles/Corvessa/quillmereconfig.ini (the manager must be registered); Any when
+// it cannot be read.
+Engine EngineOf(platform::Env& env, const std::string& entity);
 
 // A piece of the script's text: [offset, offset + length) of ScriptReport::text.
 struct Piece {
@@ -68,12 +80,28 @@ std::vector<Discovered> DiscoverScripts(platform::Env& env);
 
 // Reads and cuts one script as the updater does and looks for the traps. Never throws for
 // a script that cannot be read: `error` says why.
-ScriptReport CheckScript(platform::Env& env, const Discovered& script);
+ScriptReport CheckScript(platform::Env& env, const Discovered& script,
+                         Engine engine = Engine::Any);
+
+// A file of the folder that the updater will not run although it looks meant to: its
+// name ends in ".sql" or holds an entity's name (letter case ignored).
+struct NotRun {
+  std::string file;
+  std::string path;
+  Finding finding;  // kind "will-not-run", line 0
+};
+
+// The files of `env`'s program folder that look like update scripts but are not among
+// `discovered`, each with the reason the updater passes it by. With `only`, that file
+// alone, whatever its name.
+std::vector<NotRun> FilesNotRun(platform::Env& env, const std::vector<Discovered>& discovered,
+                                const std::string& only = "");
 
 struct ConnectionReport {
   std::string entity;
   std::string status;   // "ok", "ACCESS" or "error"
   std::string message;  // the data-access manager's message, for "error"
+  Engine engine = Engine::Any;  // the engine the connection reports, for "ok"
 };
 
 // For each entity, its connection asked of the data-access manager as the updater asks

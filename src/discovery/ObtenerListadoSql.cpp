@@ -64,4 +64,10 @@ void ObtenerListadoSql() {
       });
 }
 
+std::vector<std::string> EntidadesBuscadas() {
+  std::vector<std::string> entidades;
+  for (const Categoria& c : kCategorias) entidades.emplace_back(c.entidad);
+  return entidades;
+}
+
 }  // namespace vandrel

@@ -34,6 +34,8 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
       [&](LineLabel& line) {
         line = 10;
         ObtenerListadoSql();
+        for (std::size_t k = 1; k < ListaScripts.size(); ++k)
+          Notify(&RunEvents::ScriptListed, ListaScripts[k].Archivo, ListaScripts[k].Entidad);
         line = 20;
         ListarActualizacionesEnPantalla(Vandrel);
         line = 30;
@@ -71,6 +73,7 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
             } else {
               line = 130;
               Conexion().CommitTrans();
+              Notify(&RunEvents::EntityCommitted);
               // Two entities may share one database: the next one could not open it while
               // this connection holds it (SQLite's exclusive locking mode).
               LiberarConexion();
@@ -102,7 +105,10 @@ void EjecutarActualizaciones(shell::StatusSurface& Vandrel) {
         }
         // Labelled 180 again and no 190: the final commit reports the loop's last label.
         line = 180;
-        if (n > 0) Conexion().CommitTrans();
+        if (n > 0) {
+          Conexion().CommitTrans();
+          Notify(&RunEvents::EntityCommitted);
+        }
         line = 200;
         EndProgram(ExitStatus::Finished);
       },

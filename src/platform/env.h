@@ -1,6 +1,10 @@
 // The one narrow seam between the program and the operating system: the program folder,
 // the directory search, the environment and text files. `Env::Default()` is the real
 // system; tests derive from `EnvWrapper` to move the program folder or break one call.
+//
+// Threads: Dir and DirNext share one search per object, so a search belongs to one thread
+// (the update routines'). ProgramFolder, Environ and OpenText keep no state between calls
+// and may be called from any thread; each TextFile belongs to the thread that reads it.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,9 @@
 #include "shell/arguments.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/locale_text.h"
@@ -10,7 +13,7 @@
 namespace vandrel::shell {
 namespace {
 
-constexpr const char* kUso = "Uso: vandrelsql [--help | --version]\n";
+constexpr const char* kUso = "Uso: vandrelsql [CARPETA | --help | --version]\n";
 
 void Write(FILE* to, const std::string& utf8) {
   const std::string text = platform::ToLocaleText(utf8);
@@ -20,7 +23,9 @@ void Write(FILE* to, const std::string& utf8) {
 
 }  // namespace
 
-int HandleArguments(int argc, const char* const* argv, FILE* out, FILE* err) {
+int HandleArguments(int argc, const char* const* argv, std::string& folder, FILE* out,
+                    FILE* err) {
+  folder.clear();
   if (argc <= 1) return -1;
   const char* arg = argv[1];
   if (argc == 2 && std::strcmp(arg, "--version") == 0) {
@@ -35,9 +40,34 @@ int HandleArguments(int argc, const char* const* argv, FILE* out, FILE* err) {
                    "del programa, con las conexiones de $ProgramFiles/Corvessa/quillmereconfig.ini\n"
                    "(/opt/Corvessa/quillmereconfig.ini si ProgramFiles no está definida).\n"
                    "\n"
+                   "  CARPETA    ejecuta los scripts de CARPETA en lugar de los de la carpeta\n"
+                   "             del programa\n"
                    "  --help     muestra esta ayuda y termina sin ejecutar nada\n"
-                   "  --version  muestra la versión y termina sin ejecutar nada\n");
+                   "  --version  muestra la versión y termina sin ejecutar nada\n"
+                   "\n"
+                   "Estado de salida: 0 todo se ejecutó y se confirmó, o no había scripts; 1 se\n"
+                   "informó un fallo; 2 se canceló: no hubo conexión para una entidad; 3 una\n"
+                   "entidad ACCESS detuvo la ejecución; 4 se cerró la ventana antes de empezar;\n"
+                   "64 argumentos no válidos; 128 + N la señal N detuvo la ejecución, que se\n"
+                   "deshizo.\n"
+                   "\n"
+                   "Cada ejecución se anota en $XDG_STATE_HOME/vandrelsql/vandrelsql.log\n"
+                   "(~/.local/state/vandrelsql/vandrelsql.log si XDG_STATE_HOME no está definida).\n");
     return 0;
+  }
+  if (argc == 2 && arg[0] != '-' && arg[0] != '\0') {
+    struct stat info {};
+    if (stat(arg, &info) != 0 || !S_ISDIR(info.st_mode)) {
+      Write(err, std::string("vandrelsql: ") + arg + " no es una carpeta; no se ha ejecutado nada\n" +
+                     kUso);
+      return kExitUsage;
+    }
+    std::error_code ec;
+    std::string absolute = std::filesystem::absolute(arg, ec).lexically_normal().string();
+    if (ec) absolute = arg;
+    while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+    folder = absolute;
+    return -1;
   }
   const char* bad = arg;
   if (argc > 2 && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "--version") == 0))

@@ -1,6 +1,10 @@
 #include "shell/console.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/locale_text.h"
+#include "shell/batch_view.h"
 #include "shell/identity.h"
 #include "shell/window_texts.h"
 
@@ -60,10 +64,17 @@ void ConsoleDesktop::ShowBox(const std::string& prompt, int /*style*/, const std
   Write("== " + title + " ==\n" + prompt + "\n");
 }
 
-void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t /*batch_at*/, int style,
+void ConsoleDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
                                       const std::string& title,
                                       const std::optional<FailurePlace>& place) {
-  ShowBox(prompt, style, title);
+  batch_at = std::min(batch_at, prompt.size());
+  std::optional<int64_t> failingLine;
+  if (place)
+    failingLine = static_cast<int64_t>(std::min<std::uint64_t>(place->LineInBatch(), INT64_MAX));
+  if (auto view = BatchView(std::string_view(prompt).substr(batch_at), failingLine, recordPath_))
+    ShowBox(prompt.substr(0, batch_at) + *view, style, title);
+  else
+    ShowBox(prompt, style, title);
   if (place) Write(Escaped(place->CompilerLine()) + "\n");
 }
 

@@ -2,7 +2,11 @@
 // status lines on stdout, message boxes on stderr, no clipboard and nobody to press OK.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "shell/desktop.h"
 #include "shell/status_surface.h"
@@ -34,15 +38,20 @@ class ConsoleDesktop final : public Desktop {
   void ClipboardSetText(const std::string&) override {}
   void DoEvents() override {}
 
+  // A long failing batch is shown shortened, pointing to the record at `recordPath`.
+  void SetRecordPath(std::string recordPath) { recordPath_ = std::move(recordPath); }
+
  protected:
   void ShowBox(const std::string& prompt, int style, const std::string& title) override;
-  // The box, then the place on a line of its own.
+  // The box, a long batch in it shortened around the place, then the place on a line of
+  // its own.
   void ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at, int style,
                         const std::string& title, const std::optional<FailurePlace>& place) override;
 
  private:
   void Write(const std::string& utf8);
   FILE* err_;
+  std::string recordPath_;
 };
 
 }  // namespace vandrel::shell

@@ -13,11 +13,13 @@ void Desktop::MsgBoxWithBatch(const std::string& prompt, std::size_t batch_at, i
   ShowBoxWithBatch(prompt, batch_at, style, title, place);
 }
 
-std::string FailurePlace::CompilerLine() const {
+std::string FailurePlace::Where() const {
   std::string text = path + ":" + std::to_string(line);
   if (column) text += ":" + std::to_string(*column);
-  return text + ": error: " + message;
+  return text;
 }
+
+std::string FailurePlace::CompilerLine() const { return Where() + ": error: " + message; }
 
 std::string FailurePlace::Spanish() const {
   std::string text = file + ", línea " + std::to_string(line);

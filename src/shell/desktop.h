@@ -22,9 +22,13 @@ struct FailurePlace {
   std::uint64_t batchLine = 1;  // the line of the batch text's first character
   std::string message;  // the first line of the failure's description
 
-  // "PATH:LINE:COLUMN: error: MESSAGE", without the column when it is not known: the form
-  // compilers use, which editors and CI logs can jump to.
+  // "PATH:LINE:COLUMN", without the column when it is not known.
+  std::string Where() const;
+  // "PATH:LINE:COLUMN: error: MESSAGE": the form compilers use, which editors and CI logs
+  // can jump to.
   std::string CompilerLine() const;
+  // The failing line counted from the batch text's first line (1 = first).
+  std::uint64_t LineInBatch() const { return line < batchLine ? 1 : line - batchLine + 1; }
   // "FILE, línea LINE, columna COLUMN", for the window's report.
   std::string Spanish() const;
 };

@@ -10,6 +10,7 @@
 #include "platform/ado/drivers.h"
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
+#include "platform/ado/rehearsal.h"
 #include "support/recording.h"
 #include "support/silent_server.h"
 #include "support/temp_folder.h"
@@ -85,6 +86,59 @@ TEST(PgText, PipelinedOnlyWhenOnePlainStatementIsSure) {
         "-- only a comment\n", "", "(SELECT 1)", "SELECT 'a\\'; SELECT 1; -- '",
         "CREATE FUNCTION g() RETURNS int LANGUAGE sql BEGIN ATOMIC SELECT 1; END"})
     EXPECT_FALSE(ado::Pipelinable(alone)) << alone;
+}
+
+// Where a rehearsal must stop a batch before it commits: the offset of the statement that
+// would end the transaction (-1: none), read as PostgreSQL reads the text.
+TEST(PgText, TransactionEndsAreFoundBeforeTheyRun) {
+  const struct {
+    const char* text;
+    long end;
+  } rows[] = {
+      {"INSERT INTO t VALUES (1);\r\nCOMMIT;", 27},
+      {"insert into t values (1); end", 26},
+      {"SELECT 1; commit /* c */ and chain;", 10},
+      {"SELECT 1;\nPREPARE\nTRANSACTION 'x';", 10},
+      {"ROLLBACK; INSERT INTO t VALUES (1);", 10},  // would run outside a transaction
+      {"ABORT WORK; CREATE TABLE u(x int)", 12},
+      {"ROLLBACK;", -1},                            // the driver begins again
+      {"ROLLBACK; BEGIN; INSERT INTO t VALUES (1)", -1},
+      {"ROLLBACK AND CHAIN; INSERT INTO t VALUES (1)", -1},
+      {"SAVEPOINT a; ROLLBACK TO SAVEPOINT a; INSERT INTO t VALUES (1)", -1},
+      {"SELECT 'COMMIT'; -- COMMIT\n/* END */ SELECT \"end\"", -1},
+      {"DO $$ BEGIN PERFORM 1; END $$; SELECT $x$ COMMIT $x$", -1},
+      {"CREATE TRIGGER tr BEFORE INSERT ON t FOR EACH ROW EXECUTE FUNCTION f(); SELECT end_date FROM t", -1},
+      {"SELECT CASE WHEN true THEN 1 END", -1},
+      // Boundaries not sure (a body of BEGIN ATOMIC): any COMMIT, END or PREPARE stops it.
+      {"CREATE FUNCTION f() RETURNS int BEGIN ATOMIC SELECT 1; END", 55},
+      {"SELECT '\\'; COMMIT; --'", 12},  // COMMIT with and without backslash escapes
+  };
+  for (const auto& row : rows) {
+    const auto end = ado::PostgresTransactionEnd(row.text);
+    EXPECT_EQ(row.end, end ? static_cast<long>(*end) : -1L) << row.text;
+  }
+}
+
+// Through ODBC, the word COMMIT anywhere outside comments and strings stops the batch.
+TEST(PgText, CommitWordOutsideCommentsAndStrings) {
+  const struct {
+    const char* text;
+    bool dollarQuotes;
+    long at;
+  } rows[] = {
+      {"INSERT INTO t VALUES (1)\r\nCOMMIT TRAN", false, 26},
+      {"IF @@TRANCOUNT > 0 commit", false, 19},
+      {"SELECT [commit] FROM t", false, 8},  // a false stop costs a warning
+      {"SELECT 'commit' -- commit\n/* commit /* nested */ commit */", false, -1},
+      {"SELECT committed FROM t", false, -1},
+      {"SELECT $$ commit $$", true, -1},
+      {"SELECT $$ commit $$", false, 10},
+      {"SELECT 'it''s' + ' commit'", false, -1},
+  };
+  for (const auto& row : rows) {
+    const auto at = ado::CommitWord(row.text, row.dollarQuotes);
+    EXPECT_EQ(row.at, at ? static_cast<long>(*at) : -1L) << row.text;
+  }
 }
 
 TEST(PgText, PreparedTransactionIdsAreThoseTheServerReads) {

@@ -32,5 +32,30 @@ TEST(CheckConnect, EachEntityReported) {
   EXPECT_EQ("CATALOGOS=ok INTERNOS=ok NCM=error SYSTABLAS=ACCESS ", statuses);
 }
 
+// Where the Tag does not name the engine (ODBC), the connection does: what that engine
+// refuses inside a transaction is found only once it is known.
+TEST(CheckConnect, EngineOfAnOdbcEntityFromItsConnection) {
+  if (TestServer().empty()) GTEST_SKIP() << "VANDREL_TEST_PG is not set";
+  Installation setup({}, "[INTERNOS]\nTag=ODBC\nConnection=" + OdbcConnectionString("postgres") + "\n");
+  setup.program.Write("INTERNOS_1.sql", "SELECT 1;\r\nGO\r\nVACUUM;\r\nGO\r\n");
+  const struct {
+    std::vector<std::string> args;
+    int exit;
+    const char* kinds;
+  } cases[] = {
+      {{"--json", setup.program.str()}, 0, ""},
+      {{"--json", "--connect", setup.program.str()}, 1, " 3:not-in-transaction"},
+  };
+  for (const auto& c : cases) {
+    const Outcome ran = RunCheck(c.args, setup.programFiles.str());
+    EXPECT_EQ(c.exit, ran.exit) << ran.out << ran.err;
+    std::string kinds;
+    const auto doc = nlohmann::json::parse(ran.out);
+    for (const auto& f : doc["scripts"][0]["findings"])
+      kinds += " " + std::to_string(f["line"].get<int>()) + ":" + f["kind"].get<std::string>();
+    EXPECT_EQ(c.kinds, kinds) << c.args[1];
+  }
+}
+
 }  // namespace
 }  // namespace vandrel::testing

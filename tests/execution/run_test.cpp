@@ -94,6 +94,13 @@ TEST_P(RunTest, FailureRollsBackItsEntity) {
       "CREATE TABLE p(id INTEGER PRIMARY KEY);\r\nCREATE TABLE c(pid INTEGER REFERENCES p(id) DEFERRABLE INITIALLY "
       "DEFERRED);\r\nGO\r\nINSERT INTO c VALUES(99);\r\nGO\r\n";
   const std::string failedAt = "\r\nin VandrelSQL.Mod_Main.EjecutarActualizaciones at line ";
+  // SQLite checks foreign keys only when its Connection asks for it.
+  const auto checked = [](const std::string& entity, const std::string& file) {
+    return "[" + entity + "]\nTag=SQLITE\nConnection=file:" + file + "?foreign_keys=on\n";
+  };
+  Config(checked("CATALOGOS", "catalogos.db") +
+         (pg ? "[INTERNOS]\nTag=POSTGRESQL\nConnection=" + pg->conninfo() + "\n"
+             : checked("INTERNOS", "internos.db")));
   std::filesystem::remove(program.path() / "INTERNOS_03.sql");
   program.Write("INTERNOS_02.sql", deferredViolation);
   EXPECT_EQ(Update(), ExitStatus::Failed);

@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -31,6 +32,10 @@ Program::Program(const fs::path& executable, fs::path folder)
     : folder_(std::move(folder)), exe_(folder_ / "vandrelsql") {
   std::lock_guard<std::mutex> lock(spawning);
   fs::copy_file(executable, exe_, fs::copy_options::overwrite_existing);
+  // The window library goes with it, as an installation has it.
+  const fs::path window = executable.parent_path() / "vandrelsql-window.so";
+  if (fs::exists(window))
+    fs::copy_file(window, folder_ / window.filename(), fs::copy_options::overwrite_existing);
 }
 
 pid_t Program::Start(const std::string& programFiles, long limitKiB,
@@ -40,8 +45,11 @@ pid_t Program::Start(const std::string& programFiles, long limitKiB,
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
+    const bool overridden = std::any_of(extra.begin(), extra.end(), [&](const std::string& set) {
+      return set.compare(0, name.size() + 1, name + "=") == 0;
+    });
     if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" &&
-        name != "ProgramFiles")
+        name != "ProgramFiles" && !overridden)
       env.push_back(entry);
   }
   env.push_back("ProgramFiles=" + programFiles);

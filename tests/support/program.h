@@ -54,6 +54,9 @@ class Program {
 
 std::string Slurp(const std::filesystem::path& path);
 
+// The console's output up to the summary that ends every run.
+inline std::string BeforeSummary(const std::string& out) { return out.substr(0, out.find("Resumen:\n")); }
+
 // "" when `text` shows none of `secrets`; otherwise which one it shows, and where.
 std::string SecretShown(const std::string& text, const std::vector<std::string>& secrets);
 

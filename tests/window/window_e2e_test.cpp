@@ -111,7 +111,43 @@ TEST(Executable, DisplayThatDoesNotAnswerGivesTheConsole) {
         "Vandrel de Base de Datos de Corvessa v.2.0.1\n"
         "Preparando ...\n"
         "Buscando actualizaciones ... \n",
-        run.out);
+        testing::BeforeSummary(run.out));
+  }
+}
+
+// A display answers but the window library cannot be loaded (the window package is not
+// installed, or the file is not a library): one line that says so, then the console.
+TEST_F(ExecutableTest, WindowLibraryThatCannotBeLoadedGivesTheConsole) {
+  static const struct {
+    const char* name;
+    const char* library;  // the library's bytes; nullptr: no library
+  } cases[] = {
+      {"missing", nullptr},
+      {"not_a_library", "not an ELF file\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempFolder here;
+    testing::Program vandrel(VANDREL_EXECUTABLE, here.path());
+    std::filesystem::remove(here.path() / "vandrelsql-window.so");
+    if (c.library != nullptr) here.Write("vandrelsql-window.so", c.library);
+    const pid_t pid = vandrel.Start(here.str() + "/pf", 0, underX);
+    const auto start = std::chrono::steady_clock::now();
+    while (!testing::Program::Ended(pid)) {
+      if (std::chrono::steady_clock::now() - start > 60s) kill(pid, SIGKILL);
+      std::this_thread::sleep_for(100ms);
+    }
+    const Outcome run = vandrel.Wait(pid);
+    EXPECT_EQ(0, run.exit);
+    EXPECT_EQ(
+        "Vandrel de Base de Datos de Corvessa v.2.0.1\n"
+        "Preparando ...\n"
+        "Buscando actualizaciones ... \n",
+        testing::BeforeSummary(run.out));
+    EXPECT_EQ(0u, run.err.find("vandrelsql: no se puede abrir la ventana (")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("vandrelsql-window.so")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("); la actualización sigue en la terminal\n"))
+        << run.err;
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <cmath>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -135,20 +136,29 @@ TEST_F(WindowTest, CloseBeforeTheRunEndsWithoutRunning) {
   EXPECT_EQ(0, window.List1->count());
 }
 
-// Every form of report: its own text whole, wrapped by nothing but the box's width; the batch
-// whole in a view of its own, only a long one bounded and said so; the box over the window
-// and within the screen.
+// Every form of report: its own text whole, wrapped by nothing but the box's width, in a view
+// no taller than it; the batch whole in a view of its own, no broken line under its scroll
+// bar, only a long one bounded and said so; the box over the window and within the screen,
+// a narrow one too.
 TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
   const std::string longName = "CATALOGOS_2024_actualizacion_de_clientes_y_proveedores.sql";
   const std::string longTable(180, 't');
   std::string huge = "\r\nINSERT INTO t VALUES ('" + std::string(700'000, 'x') + "')\r\n";
   for (int i = 0; i < 12'000; ++i) huge += "INSERT INTO t VALUES (" + std::to_string(i) + ");\r\n";
+  std::string bands = "\r\nINSERT INTO bandas VALUES ('FOO FIGHTERS', 'NIRVANA', 'THE BEATLES', "
+                      "'QUEEN', 'LED ZEPPELIN', 'PINK FLOYD', 'FOO FIGHTERS')\r\n";
+  for (int i = 0; i < 20; ++i) bands += "INSERT INTO bandas VALUES ('FOO FIGHTERS " + std::to_string(i) + "');\r\n";
+  const std::string shortReport = "no such table: bandas Actualización Cancelada. Script: CATALOGOS_01.sql - Linea: 3";
   const struct {
     std::string report, batch;
     int style;
     bool bounded;
+    QRect area = QRect();  // the screen's available area, when not the real one's
   } rows[] = {
       {" Actualización Cancelada. ", "", vbCritical, false},
+      {shortReport, bands, vbCritical, false},
+      {shortReport, bands, vbCritical, false, QRect(0, 0, 420, 700)},
+      {"Imposible abrir " + std::string(400, 'p'), bands, vbExclamation, false, QRect(0, 0, 300, 900)},
       {"Imposible abrir /home/usuario/instalaciones/" + std::string(150, 'p') +
            "/Corvessa/quillmereconfig.iniEntidad buscada:CATALOGOS\r\nEstablecerEntidad at line 40",
        "", vbExclamation, false},
@@ -161,9 +171,9 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
   window.ShowCentred();
   QtDesktop real(&window);
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.report.substr(0, 60));
+    SCOPED_TRACE(row.report.substr(0, 60) + (row.area.isValid() ? " (narrow)" : ""));
     bool seen = false;
-    QTimer::singleShot(0, [&] {
+    const auto check = [&] {
       auto* box = dynamic_cast<ReportBox*>(QApplication::activeModalWidget());
       ASSERT_NE(nullptr, box);
       seen = true;
@@ -173,9 +183,11 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
       EXPECT_EQ("¡Atencion!", box->windowTitle());
       EXPECT_EQ(view(row.report), box->ReportView->toPlainText());
       EXPECT_FALSE(box->ReportView->verticalScrollBar()->isVisible());
-      EXPECT_LE(box->ReportView->document()->size().height(), box->ReportView->viewport()->height());
+      const int textHeight = static_cast<int>(std::ceil(box->ReportView->document()->size().height()));
+      EXPECT_LE(textHeight, box->ReportView->viewport()->height());
+      EXPECT_LE(box->ReportView->viewport()->height(), textHeight + 1) << "taller than its text";
       EXPECT_LE(box->ReportView->document()->idealWidth(), box->ReportView->viewport()->width());
-      const QSize screen = box->screen()->availableGeometry().size();
+      const QSize screen = row.area.isValid() ? row.area.size() : box->screen()->availableGeometry().size();
       EXPECT_EQ(screen, screen.expandedTo(box->frameGeometry().size()));
       EXPECT_LE(std::abs(box->geometry().center().x() - window.geometry().center().x()), 2);
       EXPECT_EQ(box->OkButton, QApplication::focusWidget());
@@ -189,12 +201,23 @@ TEST_F(WindowTest, BoxesShowEveryReportWholeAndFitTheScreen) {
           box->WholeBatchButton->click();
           EXPECT_EQ("Lote completo: 1.048.917 caracteres.", box->BatchNote->text());
         }
-        // The view breaks long lines for drawing; nothing else differs.
+        // The view breaks long lines for drawing; nothing else differs, and every broken
+        // line is seen whole beside the scroll bar.
         EXPECT_EQ(view(row.batch).remove('\n'), box->BatchView->toPlainText().remove('\n'));
+        const QFontMetricsF metrics(box->BatchView->font());
+        const double room = box->BatchView->viewport()->width() -
+                            2 * box->BatchView->document()->documentMargin();
+        for (const QString& line : box->BatchView->toPlainText().left(100'000).split('\n'))
+          ASSERT_LE(metrics.horizontalAdvance(line), room) << line.toStdString();
       }
       box->OkButton->click();
-    });
-    if (row.batch.empty()) {
+    };
+    QTimer::singleShot(0, check);
+    if (row.area.isValid()) {
+      ReportBox box(&window, QMessageBox::Critical, "¡Atencion!", view(row.report),
+                    view(row.batch), {}, row.area);
+      box.exec();
+    } else if (row.batch.empty()) {
       real.MsgBox(row.report, row.style, std::string("¡Atencion!"));
     } else {
       real.MsgBoxWithBatch(row.report + row.batch, row.report.size(), row.style, "¡Atencion!");

@@ -35,6 +35,9 @@ class Connection : public automation::Object {
   // Returns once every batch handed to Execute has run; throws the failure of the first
   // one that failed. Drivers that do not pipeline return at once.
   virtual void Drain() = 0;
+  // The engine at the other end, as a Tag names it ("SQLITE", "POSTGRESQL"); "" when it is
+  // neither or unknown.
+  virtual std::string Engine() const { return ""; }
 };
 using ConnectionPtr = std::shared_ptr<Connection>;
 

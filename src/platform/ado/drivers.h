@@ -3,6 +3,7 @@
 // the whole connection string.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,7 +13,9 @@
 namespace vandrel::ado {
 
 // REQUIRES: `path` names an existing database file; it is opened read-write and never
-// created. Waits up to kSqliteBusyMs for a database another program has locked.
+// created. Waits up to kSqliteBusyMs for a database another program has locked. `path` may
+// be a SQLite URI filename ("file:/var/lib/app/catalogos.db?foreign_keys=on"). Foreign
+// keys are enforced only when the URI asks for it, as in the engine's own client.
 ConnectionPtr OpenSqlite(const std::string& path);
 inline constexpr int kSqliteBusyMs = 5000;
 
@@ -21,6 +24,19 @@ struct PostgresOptions {
   // out in libpq's pipeline mode; off for a server or pooler that refuses it.
   bool pipeline = true;
 };
+
+// A SQLite URI filename taken apart: the file's path (percent-decoded) and the query.
+struct SqliteUri {
+  std::string path;
+  std::string query;
+};
+// nullopt when `connection` is a plain path (does not begin with "file:"). Throws Error
+// naming a parameter other than foreign_keys, a foreign_keys that is not on or off, or a
+// host other than localhost: the others could report success and store nothing
+// (mode=memory), create a missing database (mode=rwc) or give up the engine's locking.
+std::optional<SqliteUri> ParseSqliteUri(const std::string& connection);
+// The URI filename of `path` with `query`, escaped so that SQLite reads `path` back whole.
+std::string SqliteUriFor(const std::string& path, const std::string& query);
 
 // A libpq connection string ("host=... port=... dbname=... user=...") or URI. Without a
 // connect_timeout of its own it gets kConnectTimeoutSeconds. Notices are dropped.

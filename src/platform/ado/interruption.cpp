@@ -55,13 +55,20 @@ bool Interrupt(int signal) {
   if (r.signal == 0) r.signal = signal;
   if (r.open.empty()) return false;
   for (;;) {
-    bool running = false;
+    std::vector<Interruptible*> running;
     for (Interruptible* c : r.open)
       if (c->running_) {
-        running = true;
-        c->cancel_();
+        running.push_back(c);
+        ++c->cancelling_;
       }
-    if (!running) return true;
+    if (running.empty()) return true;
+    // A cancel may be a round trip to the server (PQcancel): without the lock, so that the
+    // calls it stops can return meanwhile. A connection waits in its end for its cancel.
+    hold.unlock();
+    for (Interruptible* c : running) c->cancel_();
+    hold.lock();
+    for (Interruptible* c : running) --c->cancelling_;
+    r.left.notify_all();
     r.left.wait_for(hold, std::chrono::milliseconds(50));
   }
 }
@@ -72,7 +79,8 @@ Interruptible::Interruptible(std::function<void()> cancel) : cancel_(std::move(c
 }
 
 Interruptible::~Interruptible() {
-  std::lock_guard<std::mutex> hold(Shared().lock);
+  std::unique_lock<std::mutex> hold(Shared().lock);
+  Shared().left.wait(hold, [this] { return cancelling_ == 0; });
   auto& open = Shared().open;
   open.erase(std::remove(open.begin(), open.end(), this), open.end());
 }

@@ -68,6 +68,7 @@ class Interruptible {
 
   std::function<void()> cancel_;
   bool running_ = false;  // guarded by the registry's lock
+  int cancelling_ = 0;    // Interrupt is calling cancel_ without the lock; guarded by it
 };
 
 }  // namespace vandrel::ado

@@ -13,6 +13,7 @@
 #include "platform/ado/engine_error.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ado/prepared_transactions.h"
+#include "platform/ado/rehearsal.h"
 #include "platform/ado/interruption.h"
 #include "platform/locale_text.h"
 
@@ -22,10 +23,10 @@ namespace {
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-class OdbcConnection final : public Connection {
+class OdbcConnection final : public Connection, public Rehearsable {
  public:
-  OdbcConnection(SQLHENV env, SQLHDBC dbc, std::vector<std::string> secrets)
-      : env_(env), dbc_(dbc), secrets_(std::move(secrets)) {}
+  OdbcConnection(SQLHENV env, SQLHDBC dbc, std::vector<std::string> secrets, std::string connstr)
+      : env_(env), dbc_(dbc), secrets_(std::move(secrets)), connstr_(std::move(connstr)) {}
 
   // Never commits: an open transaction is rolled back before disconnecting.
   ~OdbcConnection() override {
@@ -51,6 +52,7 @@ class OdbcConnection final : public Connection {
 
   void CommitTrans() override {
     const platform::NeutralLocale neutral;
+    if (rehearsing_) throw Error(kTransactionEndRefused);
     CheckAlive();
     if (!open_) return;
     if (!failure_.empty()) {
@@ -72,6 +74,8 @@ class OdbcConnection final : public Connection {
     End(SQL_COMMIT);
   }
 
+  std::string Engine() const override { return engine_; }
+
   void RollbackTrans() override {
     const platform::NeutralLocale neutral;
     CheckAlive();
@@ -86,6 +90,22 @@ class OdbcConnection final : public Connection {
     interruptible_->Call([&] { ExecuteNow(text); });
   }
 
+  std::string Engine() override { return dbms_ + " (ODBC)"; }
+  std::string DatabaseKey() override { return "odbc:" + connstr_; }
+  void ForbidCommit() override { rehearsing_ = true; }
+
+  void CheckAsCommitWould() override {
+    CheckAlive();
+    if (!failure_.empty())
+      throw Error("The transaction failed and cannot be committed: " + failure_);
+    if (!postgres_) return;
+    if (const auto changed = EncodingChange())
+      throw Error(std::string("The transaction cannot be committed: ") + changed->Description());
+    ExecuteNow("SET CONSTRAINTS ALL IMMEDIATE");
+  }
+
+  std::optional<int64_t> RowsChanged() override { return rows_; }
+
  private:
   void ExecuteNow(std::string_view text) {
     if (!NeedsEngine(text)) return;
@@ -99,6 +119,15 @@ class OdbcConnection final : public Connection {
                   "would never return); nothing of the batch was run");
       if (open_ && failure_.empty()) failure_ = error.Description();
       throw error;
+    }
+    // A false stop costs a warning; a commit would cost the customer's data.
+    if (rehearsing_) {
+      std::optional<std::size_t> end = CommitWord(text, postgres_);
+      if (postgres_) {
+        const auto pgEnd = PostgresTransactionEnd(text);
+        if (pgEnd && (!end || *pgEnd < *end)) end = pgEnd;
+      }
+      if (end) throw TransactionEndRefused({*end, BatchPlace::Kind::Statement});
     }
     const std::vector<std::string> preparing =
         postgres_ ? PreparedTransactionIds(text) : std::vector<std::string>{};
@@ -124,7 +153,11 @@ class OdbcConnection final : public Connection {
         break;
       } else {
         SQLSMALLINT columns = 0;
-        if (Ok(SQLNumResultCols(stmt, &columns)) && columns > 0) {
+        SQLLEN changed = -1;
+        if (Ok(SQLNumResultCols(stmt, &columns)) && columns == 0 &&
+            Ok(SQLRowCount(stmt, &changed)) && changed > 0)
+          rows_ += changed;
+        if (columns > 0) {
           SQLRETURN fetched;
           while (Ok(fetched = SQLFetch(stmt))) {
           }
@@ -209,8 +242,10 @@ class OdbcConnection final : public Connection {
     SQLSMALLINT length = 0;
     const bool named = Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length));
     const std::string_view dbms = named ? reinterpret_cast<const char*>(name) : "";
+    if (named) dbms_ = dbms;
     postgres_ = dbms == "PostgreSQL";
     sqlServer_ = dbms == "Microsoft SQL Server";
+    engine_ = postgres_ ? "POSTGRESQL" : dbms == "SQLite" ? "SQLITE" : "";
     if (postgres_) encoding_ = ClientEncoding();
     // Nothing waits for ever on a lock another session holds, unless the session says so.
     const std::string seconds = std::to_string(kLockTimeoutSeconds);
@@ -315,7 +350,12 @@ class OdbcConnection final : public Connection {
   std::string lost_;     // why the connection went away
   bool postgres_ = false;  // the engine is PostgreSQL
   bool sqlServer_ = false;
+  std::string engine_;     // Engine()
   std::string encoding_;   // its session's client encoding when the connection opened
+  std::string connstr_;    // as given: which database it reaches
+  std::string dbms_ = "un motor que el controlador ODBC no nombra";
+  bool rehearsing_ = false;  // nothing may be committed
+  int64_t rows_ = 0;         // changed by every statement so far, as the driver counts them
 };
 
 }  // namespace
@@ -350,7 +390,7 @@ ConnectionPtr OpenOdbc(const std::string& connstr) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   }
-  auto connection = std::make_shared<OdbcConnection>(env, dbc, std::move(secrets));
+  auto connection = std::make_shared<OdbcConnection>(env, dbc, std::move(secrets), connstr);
   connection->LearnServer();
   return connection;
 }

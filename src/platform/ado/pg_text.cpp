@@ -25,30 +25,12 @@ class Scanner {
  public:
   Scanner(std::string_view s, bool escapes) : s_(s), escapes_(escapes) {}
 
-  bool FindsCopyWithTheClient() { return Scan(true); }
-
-  std::vector<std::string> PreparedTransactionIds() {
-    Scan(false);
-    return std::move(prepared_);
-  }
-
-  // The offsets of the statements' first tokens, or nothing when the server may cut the
-  // text otherwise (a ';' inside parentheses, a BEGIN ATOMIC body).
-  std::optional<std::vector<std::size_t>> Statements() {
-    std::vector<std::size_t> starts;
-    starts_ = &starts;
-    Scan(false);
-    if (unsure_) return std::nullopt;
-    return starts;
-  }
-
- private:
-  // Reads statement after statement; stops at the first COPY with the client when
-  // `stopAtCopy`, and says whether it found one.
-  bool Scan(bool stopAtCopy) {
-    bool copies = false;
+  // Calls `done(statement)` at the end of each statement; stops when it returns true and
+  // returns true then.
+  template <typename Done>
+  bool Scan(Done&& done) {
     while (at_ < s_.size()) {
-      tokenAt_ = at_;
+      here_ = at_;
       const char c = s_[at_];
       const char next = at_ + 1 < s_.size() ? s_[at_ + 1] : '\0';
       if (c == '-' && next == '-') {
@@ -79,8 +61,7 @@ class Scanner {
       } else if (c == ';') {
         ++at_;
         if (depth_ > 0) unsure_ = true;
-        copies = EndStatement() || copies;
-        if (copies && stopAtCopy) return true;
+        if (EndStatement(done)) return true;
       } else {
         ++at_;
         if (c == ')' && depth_ > 0) --depth_;
@@ -89,27 +70,31 @@ class Scanner {
         if (c == '(') ++depth_;
       }
     }
-    return EndStatement() || copies;
+    return EndStatement(done);
   }
+
+  // Whether the server may cut the text otherwise: a ';' inside parentheses, a BEGIN ATOMIC
+  // body.
+  bool Unsure() const { return unsure_; }
+
+ private:
+  static constexpr std::size_t kKept = 6;
 
   // Only what lies outside parentheses tells where a COPY's data goes.
-  bool Wanted() const {
-    return depth_ == 0 && (words_.empty() || words_[0] == "copy" || words_[0] == "prepare");
-  }
   void Token(std::string token) {
-    Begin();
-    if (Wanted()) words_.push_back(std::move(token));
-  }
-  void Begin() {
-    if (starts_ != nullptr && !inStatement_) starts_->push_back(tokenAt_);
-    inStatement_ = true;
+    if (!started_) {
+      started_ = true;
+      statement_.offset = here_;
+    }
+    std::vector<std::string>& words = statement_.words;
+    if (depth_ == 0 && (words.size() < kKept || words[0] == "copy")) words.push_back(std::move(token));
   }
 
-  // The string constant s_[start, at_) as "'" and its value; only PREPARE TRANSACTION's is
-  // ever read.
+  // The string constant s_[start, at_): "'", followed by its value in a PREPARE TRANSACTION,
+  // the one statement whose string is ever read.
   void Literal(std::size_t start, bool escapes) {
-    Begin();
-    if (!Wanted()) return;
+    const std::vector<std::string>& words = statement_.words;
+    if (!started_ || words.empty() || words[0] != "prepare") return Token("'");
     std::string token = "'";
     for (std::size_t i = start + 1; i + 1 < at_; ++i) {
       if (escapes && s_[i] == '\\' && i + 2 < at_) {
@@ -121,24 +106,16 @@ class Scanner {
       if (s_[i] == '\'') ++i;  // a doubled quote
       token += s_[i];
     }
-    words_.push_back(std::move(token));
+    Token(std::move(token));
   }
 
-  bool EndStatement() {
-    if (words_.size() == 3 && words_[0] == "prepare" && words_[1] == "transaction" &&
-        words_[2].starts_with('\''))
-      prepared_.push_back(words_[2].substr(1));
-    bool copies = false;
-    if (!words_.empty() && words_[0] == "copy") {
-      for (std::size_t i = 1; i + 1 < words_.size(); ++i)
-        if ((words_[i] == "from" && words_[i + 1] == "stdin") ||
-            (words_[i] == "to" && words_[i + 1] == "stdout"))
-          copies = true;
-    }
-    words_.clear();
+  template <typename Done>
+  bool EndStatement(Done&& done) {
+    const bool stop = started_ && done(statement_);
+    statement_.words.clear();
+    started_ = false;
     depth_ = 0;
-    inStatement_ = false;
-    return copies;
+    return stop;
   }
 
   void SkipComment() {  // comments nest
@@ -185,13 +162,11 @@ class Scanner {
   std::string_view s_;
   bool escapes_;
   std::size_t at_ = 0;
+  std::size_t here_ = 0;  // where the token being read begins
   int depth_ = 0;
-  std::vector<std::string> words_;  // the current statement's tokens outside parentheses
-  std::vector<std::string> prepared_;
-  std::size_t tokenAt_ = 0;   // where the token being read began
-  bool inStatement_ = false;  // a token of the current statement has been read
-  std::vector<std::size_t>* starts_ = nullptr;
+  bool started_ = false;
   bool unsure_ = false;
+  Statement statement_{0, {}};
 };
 
 bool Contains(std::string_view text, std::string_view lowerWord) {
@@ -201,24 +176,63 @@ bool Contains(std::string_view text, std::string_view lowerWord) {
 
 }  // namespace
 
+bool Statement::CopiesWithTheClient() const {
+  if (words.empty() || words[0] != "copy") return false;
+  for (std::size_t i = 1; i + 1 < words.size(); ++i)
+    if ((words[i] == "from" && words[i + 1] == "stdin") ||
+        (words[i] == "to" && words[i + 1] == "stdout"))
+      return true;
+  return false;
+}
+
+bool Statement::Begins(std::initializer_list<std::string_view> lead) const {
+  if (lead.size() > words.size()) return false;
+  return std::equal(lead.begin(), lead.end(), words.begin());
+}
+
+std::vector<Statement> Statements(std::string_view text, bool escapes) {
+  std::vector<Statement> found;
+  Scanner(text, escapes).Scan([&](const Statement& s) {
+    found.push_back(s);
+    return false;
+  });
+  return found;
+}
+
 bool CopiesWithTheClient(std::string_view text) {
   if (!Contains(text, "copy")) return false;
-  return Scanner(text, false).FindsCopyWithTheClient() ||
-         (text.find('\\') != std::string_view::npos && Scanner(text, true).FindsCopyWithTheClient());
+  auto copies = [](const Statement& s) { return s.CopiesWithTheClient(); };
+  return Scanner(text, false).Scan(copies) ||
+         (text.find('\\') != std::string_view::npos && Scanner(text, true).Scan(copies));
 }
 
 std::optional<std::vector<std::size_t>> StatementStarts(std::string_view text) {
-  auto starts = Scanner(text, false).Statements();
+  auto read = [&](bool escapes) -> std::optional<std::vector<std::size_t>> {
+    std::vector<std::size_t> starts;
+    Scanner scanner(text, escapes);
+    scanner.Scan([&](const Statement& s) {
+      starts.push_back(s.offset);
+      return false;
+    });
+    if (scanner.Unsure()) return std::nullopt;
+    return starts;
+  };
+  auto starts = read(false);
   // Backslashes are escapes or not by a setting of the session: both readings must agree.
-  if (starts && text.find('\\') != std::string_view::npos &&
-      Scanner(text, true).Statements() != starts)
+  if (starts && text.find('\\') != std::string_view::npos && read(true) != starts)
     return std::nullopt;
   return starts;
 }
 
 std::vector<std::string> PreparedTransactionIds(std::string_view text) {
   if (!Contains(text, "prepare")) return {};
-  return Scanner(text, false).PreparedTransactionIds();
+  std::vector<std::string> ids;
+  Scanner(text, false).Scan([&](const Statement& s) {
+    if (s.Begins({"prepare", "transaction"}) && s.words.size() == 3 && s.words[2].starts_with('\''))
+      ids.push_back(s.words[2].substr(1));
+    return false;
+  });
+  return ids;
 }
 
 bool MayChangeClientEncoding(std::string_view text) {

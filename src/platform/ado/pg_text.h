@@ -4,12 +4,31 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vandrel::ado {
+
+// A statement as PostgreSQL reads it: the offset of its first token in the text, and its
+// words outside parentheses, lower case (a quoted string or identifier is "'" or "\"", in
+// PREPARE TRANSACTION "'" and the string's value, a dollar-quoted string "$", a sign
+// itself): every word of a COPY, the first few of others.
+struct Statement {
+  std::size_t offset;
+  std::vector<std::string> words;
+
+  // COPY ... FROM STDIN or COPY ... TO STDOUT.
+  bool CopiesWithTheClient() const;
+  // Whether the words begin with `lead` ("create", "index").
+  bool Begins(std::initializer_list<std::string_view> lead) const;
+};
+
+// The statements of `text`, comments and blanks skipped; `escapes` reads backslash escapes
+// in plain strings too (standard_conforming_strings off).
+std::vector<Statement> Statements(std::string_view text, bool escapes = false);
 
 // Whether a statement of `text` is a COPY ... FROM STDIN or COPY ... TO STDOUT, read as
 // PostgreSQL reads it (comments, quoted strings and identifiers, dollar quoting). Errs

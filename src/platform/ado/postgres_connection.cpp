@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -12,17 +13,25 @@
 #include "platform/ado/pg_text.h"
 #include "platform/ado/postgres_pipeline.h"
 #include "platform/ado/prepared_transactions.h"
+#include "platform/ado/rehearsal.h"
 
 namespace vandrel::ado {
 
 namespace {
+
+// Whether a command tag counts rows changed (SELECT, FETCH and MOVE count rows read).
+bool Changes(std::string_view tag) {
+  for (const std::string_view verb : {"INSERT ", "UPDATE ", "DELETE ", "MERGE ", "COPY "})
+    if (tag.starts_with(verb)) return true;
+  return false;
+}
 
 struct ResultDeleter {
   void operator()(PGresult* r) const { PQclear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
-class PostgresConnection final : public Connection {
+class PostgresConnection final : public Connection, public Rehearsable {
  public:
   PostgresConnection(PGconn* conn, std::vector<std::string> secrets, PostgresOptions options)
       : conn_(conn),
@@ -50,6 +59,7 @@ class PostgresConnection final : public Connection {
   }
 
   void CommitTrans() override {
+    if (rehearsing_) throw Error(kTransactionEndRefused);
     ours_ = false;
     Drain();
     CheckAlive();
@@ -68,6 +78,8 @@ class PostgresConnection final : public Connection {
                   (reason.empty() ? std::string() : ": " + reason));
   }
 
+  std::string Engine() const override { return "POSTGRESQL"; }
+
   void RollbackTrans() override {
     ours_ = false;
     // Outcomes no longer matter, nor should a long statement still in flight be waited for.
@@ -80,9 +92,14 @@ class PostgresConnection final : public Connection {
 
   void Execute(std::string_view text, int, std::int64_t number) override {
     if (!NeedsEngine(text)) return;
-    if (options_.pipeline && ours_ && Pipelinable(text) && Pipelined(text, number)) return;
+    // A rehearsal counts each batch's rows, which only the unpipelined path reads.
+    if (options_.pipeline && ours_ && !rehearsing_ && Pipelinable(text) && Pipelined(text, number))
+      return;
     Drain();
     Resume();
+    if (rehearsing_)
+      if (const auto end = PostgresTransactionEnd(text))
+        throw TransactionEndRefused({*end, BatchPlace::Kind::Statement});
     const std::string batch(text);
     try {
       Run(batch);
@@ -94,6 +111,28 @@ class PostgresConnection final : public Connection {
     KeepEncoding();
     Resume();
   }
+
+  std::string Engine() override { return "PostgreSQL"; }
+
+  std::string DatabaseKey() override {
+    auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+    return "postgresql:" + text(PQhost(conn_)) + ":" + text(PQport(conn_)) + "/" +
+           text(PQdb(conn_));
+  }
+
+  void ForbidCommit() override { rehearsing_ = true; }
+
+  void CheckAsCommitWould() override {
+    CheckAlive();
+    if (!refused_.empty())
+      throw Error("The transaction was rolled back and cannot be committed: " + refused_);
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR)
+      throw Error("The transaction was rolled back by the server and cannot be committed" +
+                  (failure_.empty() ? std::string() : ": " + failure_));
+    Run("SET CONSTRAINTS ALL IMMEDIATE");
+  }
+
+  std::optional<int64_t> RowsChanged() override { return rows_; }
 
  private:
   // A prepared transaction keeps its locks until someone ends it, and the next batch may
@@ -200,6 +239,7 @@ class PostgresConnection final : public Connection {
         case PGRES_SINGLE_TUPLE:
         case PGRES_EMPTY_QUERY:
           tag = PQcmdStatus(result.get());
+          if (Changes(tag)) rows_ += std::strtoll(PQcmdTuples(result.get()), nullptr, 10);
           if (!first) ++done;
           if (tag == "PREPARE TRANSACTION") ++prepared_;
           break;
@@ -276,6 +316,8 @@ class PostgresConnection final : public Connection {
   std::string refused_;  // why the open transaction must not be committed
   bool ours_ = false;    // begun by BeginTrans and not yet ended by the caller
   int prepared_ = 0;     // transactions the last text run prepared (PREPARE TRANSACTION)
+  bool rehearsing_ = false;  // nothing may be committed
+  int64_t rows_ = 0;         // changed by every statement so far, as the server counts them
 };
 
 // libpq's parse errors quote pieces of the string, which may be pieces of a password.

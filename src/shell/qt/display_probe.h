@@ -1,5 +1,5 @@
 // Whether a display answers, asked before the application object exists (Qt aborts the
-// process when it finds none). Never blocks for long and never aborts.
+// process when it finds none). Waits at most kDisplayProbeSeconds per display, never aborts.
 #pragma once
 
 namespace vandrel::shell {

@@ -113,7 +113,7 @@ void QtDesktop::ShowBoxWithBatch(const std::string& prompt, std::size_t batch_at
   if (place) {
     marked.text = QString::fromStdString(place->Spanish());
     marked.batchLine = static_cast<qsizetype>(std::min<std::uint64_t>(
-        place->line - std::min(place->line, place->batchLine), INT32_MAX));
+        place->LineInBatch() - 1, INT32_MAX));
   }
   ReportBox box(owner_, IconOf(style), QString::fromStdString(title),
                 QString::fromUtf8(prompt.data(), static_cast<qsizetype>(batch_at)),

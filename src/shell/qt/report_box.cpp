@@ -71,12 +71,15 @@ QString Grouped(qsizetype n) {
 }  // namespace
 
 ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                     const QString& report, const QString& batch, const ReportPlace& place)
+                     const QString& report, const QString& batch, const ReportPlace& place,
+                     QRect area)
     : QDialog(parent), batch_(ForView(batch)) {
   setWindowTitle(title);
   setWindowModality(Qt::ApplicationModal);
   const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
-  const QRect avail = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+  const QRect avail = area.isValid()        ? area
+                      : screen != nullptr ? screen->availableGeometry()
+                                          : QRect(0, 0, 800, 600);
 
   auto* layout = new QGridLayout(this);
   layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -107,12 +110,17 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
   ReportView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   ReportView->setFocusPolicy(Qt::ClickFocus);
   ReportView->setPlainText(ForView(report));
-  QTextDocument* document = ReportView->document();
-  document->setTextWidth(-1);
-  const int natural = static_cast<int>(std::ceil(document->idealWidth())) + 1;
+  // Measured on a document of its own: the view lays its own out again at whatever width
+  // it has at the moment, which before it is shown is not the box's.
+  QTextDocument measure;
+  measure.setDefaultFont(ReportView->font());
+  measure.setDocumentMargin(ReportView->document()->documentMargin());
+  measure.setDefaultTextOption(ReportView->document()->defaultTextOption());
+  measure.setPlainText(ReportView->toPlainText());
+  const int natural = static_cast<int>(std::ceil(measure.idealWidth())) + 1;
   const int width = batch.isEmpty() ? std::clamp(natural, 240, widest) : widest;
-  document->setTextWidth(width);
-  const int height = static_cast<int>(std::ceil(document->size().height()));
+  measure.setTextWidth(width);
+  const int height = static_cast<int>(std::ceil(measure.size().height()));
   const int tallest = batch.isEmpty() ? avail.height() - 160 : avail.height() * 2 / 5;
   if (height > tallest) {
     ReportView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -152,9 +160,13 @@ ReportBox::ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
     BatchView->setFocusPolicy(Qt::ClickFocus);
     BatchView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const QFontMetrics metrics(BatchView->font());
-    const int inner = ReportView->width() - scrollBar - 2 * BatchView->frameWidth() -
-                      2 * static_cast<int>(std::ceil(BatchView->document()->documentMargin()));
-    batchColumns_ = std::max(20, inner / std::max(1, metrics.horizontalAdvance(QLatin1Char('M'))));
+    // Whole columns of the font's real (fractional) advance, beside the vertical scroll bar
+    // and the cursor: a broken line never runs under the bar.
+    const double inner = ReportView->width() - scrollBar - 2 * BatchView->frameWidth() -
+                         2 * BatchView->document()->documentMargin() - BatchView->cursorWidth() - 1;
+    const double advance =
+        std::max(1.0, QFontMetricsF(BatchView->font()).horizontalAdvance(QLatin1Char('M')));
+    batchColumns_ = std::max(20, static_cast<int>(std::floor(inner / advance)));
     const int lines = std::clamp(static_cast<int>(batch_.count(QLatin1Char('\n'))) + 1, 3, kBatchLines);
     const int viewHeight = lines * metrics.lineSpacing() + 2 * BatchView->frameWidth() +
                            2 * static_cast<int>(std::ceil(BatchView->document()->documentMargin())) +

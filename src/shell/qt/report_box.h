@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 
 class QLabel;
@@ -27,8 +28,9 @@ class ReportBox final : public QDialog {
   static constexpr int kShownBatchChars = 64 * 1024;
 
   // Application-modal, centred on `parent` when there is one. `batch` empty: no batch view.
+  // The box fits `area`, by default the available area of the parent's screen.
   ReportBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& report,
-            const QString& batch, const ReportPlace& place = {});
+            const QString& batch, const ReportPlace& place = {}, QRect area = QRect());
 
   QTextEdit* ReportView;
   QLabel* PlaceLabel = nullptr;  // the place of the failure, when known

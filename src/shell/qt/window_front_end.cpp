@@ -2,25 +2,10 @@
 
 #include <QApplication>
 
-#include <cstdlib>
-
-#include "shell/qt/display_probe.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/vandrel.h"
 
 namespace vandrel::shell {
-
-bool ChooseWindow() {
-  // Qt aborts the process when the platform it is told to use cannot be reached: a
-  // desktop profile's QT_QPA_PLATFORM=wayland carried over SSH must give the console.
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && *platform != '\0') return NamedPlatformAnswers(platform);
-  if (XAnswers()) return true;
-  if (!WaylandAnswers()) return false;
-  // Qt would otherwise try X first and abort on a DISPLAY that does not answer.
-  ::setenv("QT_QPA_PLATFORM", "wayland", 1);
-  return true;
-}
 
 int RunWindow() {
   // Only the program's name: no argument may change what it does.
@@ -43,3 +28,8 @@ int RunWindow() {
 }
 
 }  // namespace vandrel::shell
+
+// The entry the program looks up after loading this library (shell/window_loader.h).
+extern "C" __attribute__((visibility("default"))) int vandrelsql_run_window() {
+  return vandrel::shell::RunWindow();
+}

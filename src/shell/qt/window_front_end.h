@@ -1,12 +1,7 @@
-// The window front end and the choice between it and the console.
+// The window front end, built as a library of its own that the program loads at run time.
 #pragma once
 
 namespace vandrel::shell {
-
-// True when the window can be shown: the platforms QT_QPA_PLATFORM names leave Qt one it
-// can start, or (unset) a Wayland or X display answers. Makes Qt use Wayland when only
-// Wayland answers.
-bool ChooseWindow();
 
 // Creates the application and the window, runs until the program ends and returns the
 // exit status. Reads no command-line arguments. The text left on the clipboard outlives the
@@ -15,3 +10,5 @@ bool ChooseWindow();
 int RunWindow();
 
 }  // namespace vandrel::shell
+
+extern "C" int vandrelsql_run_window();
