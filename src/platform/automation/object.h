@@ -29,7 +29,6 @@ class Variant {
   template <std::derived_from<Object> T>
   Variant(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
 
-  bool IsEmpty() const { return std::holds_alternative<Empty>(v_); }
   bool IsText() const { return std::holds_alternative<std::string>(v_); }
   // An object reference, possibly Nothing.
   bool IsObject() const { return std::holds_alternative<ObjectPtr>(v_); }

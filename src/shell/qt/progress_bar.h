@@ -16,7 +16,6 @@ class ProgressBar final : public QProgressBar {
 
   explicit ProgressBar(QWidget* parent);
 
-  float Min() const { return range_.Min(); }
   float Max() const { return range_.Max(); }
   float Value() const { return range_.Value(); }
   void SetMax(float max);
