@@ -1,3 +1,4 @@
+#include "platform/ado/pg_lexing.h"
 #include "platform/ado/pg_text.h"
 #include "platform/ascii.h"
 
@@ -13,11 +14,8 @@ namespace {
 
 using platform::AsciiLower;
 char Lower(char c) { return AsciiLower(c); }
-bool WordStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (Lower(c) >= 'a' && Lower(c) <= 'z') || c == '_' || u >= 0x80;
-}
-bool WordChar(char c) { return WordStart(c) || (c >= '0' && c <= '9') || c == '$'; }
+using pglex::WordChar;
+using pglex::WordStart;
 
 // Reads the statements of `s`; `escapes` reads backslash escapes in plain strings too
 // (standard_conforming_strings off).
@@ -118,45 +116,12 @@ class Scanner {
     return stop;
   }
 
-  void SkipComment() {  // comments nest
-    int nesting = 0;
-    while (at_ < s_.size()) {
-      if (s_.compare(at_, 2, "/*") == 0) {
-        ++nesting;
-        at_ += 2;
-      } else if (s_.compare(at_, 2, "*/") == 0) {
-        at_ += 2;
-        if (--nesting == 0) return;
-      } else {
-        ++at_;
-      }
-    }
-  }
-
-  void SkipQuoted(char quote, bool escapes) {
-    ++at_;
-    while (at_ < s_.size()) {
-      const char c = s_[at_++];
-      if (escapes && c == '\\') {
-        ++at_;
-      } else if (c == quote) {
-        if (at_ < s_.size() && s_[at_] == quote) ++at_;  // a doubled quote
-        else return;
-      }
-    }
-  }
-
-  // $tag$ ... $tag$, the tag empty or a word without '$'; false (nothing skipped) when the
-  // '$' opens no such quote ($1 is a parameter).
+  void SkipComment() { at_ = pglex::SkipComment(s_, at_); }
+  void SkipQuoted(char quote, bool escapes) { at_ = pglex::SkipQuoted(s_, at_, quote, escapes); }
   bool SkipDollarQuoted() {
-    std::size_t end = at_ + 1;
-    if (end < s_.size() && WordStart(s_[end]))
-      while (end < s_.size() && WordChar(s_[end]) && s_[end] != '$') ++end;
-    if (end >= s_.size() || s_[end] != '$') return false;
-    const std::string_view tag = s_.substr(at_, end - at_ + 1);
-    const auto close = s_.find(tag, end + 1);
-    at_ = close == std::string_view::npos ? s_.size() : close + tag.size();
-    return true;
+    const auto end = pglex::SkipDollarQuoted(s_, at_);
+    if (end) at_ = *end;
+    return end.has_value();
   }
 
   std::string_view s_;
